@@ -1,0 +1,16 @@
+#pragma once
+#include <string>
+#include <string_view>
+
+namespace korvane {
+
+// The current year of the local clock.
+int CurrentLocalYear();
+
+// True when the text, with "-" and "." read as "/", is a valid day/month[/year] date.
+// currentYear gives the year when it is left out and the century of one- and two-digit years.
+bool IsValidDate(std::string_view text, int currentYear);
+// With copyBack set, a valid text is replaced by its normalised form (same length, "/" only).
+bool IsValidDate(std::string& text, bool copyBack, int currentYear);
+
+}  // namespace korvane

@@ -1,0 +1,56 @@
+#pragma once
+#include <cstdint>
+#include <functional>
+#include <string>
+
+namespace korvane {
+
+// What the user entered, as typed (UTF-8).
+struct ExportSettings {
+    std::string fromDate;
+    std::string toDate;
+    std::string outputFileName;
+    std::string serverAddress;
+    std::string serverPortText;
+};
+
+// How a run ended.
+enum class ExportOutcome {
+    Completed,      // file written
+    NoData,         // Tally returned an empty answer; nothing written
+    TallyUnreachable,
+    NoCompany,
+    ParseError,     // the answer did not parse; Parse.err written
+    AddonMissing,   // no ENVELOPE in the answer; nothing written
+};
+
+// How the engine shows things. The engine itself never shows anything and never ends the
+// program: after FatalStop or ParseErrorReport it returns, and the caller ends the program.
+class ExportObserver {
+public:
+    virtual ~ExportObserver() = default;
+    // A line of the progress list (UTF-8).
+    virtual void ProgressLine(const std::string& line) = 0;
+    // Raw answer bytes received so far; called often while the answer arrives and while
+    // waiting for it. Lets a window keep painting; must not throw.
+    virtual void BytesReceived(std::uint64_t /*bytes*/) {}
+    // The message that the export add-on is not loaded; returns once the user closed it.
+    virtual void AddonMessage(const std::string& message) = 0;
+    // A failure the export cannot survive; the run returns right after it.
+    virtual void FatalStop(const std::string& message) = 0;
+    // The parse-error message, shown before Parse.err is written.
+    virtual void ParseErrorReport(const std::string& message) = 0;
+};
+
+extern const char* const AddonMessageText;
+
+// Local time of day in the locale's format ("%X").
+std::string LocalTimeText();
+
+// One export: request, exchange, cleaning, checks, encipherment, atomic replacement of the
+// output file. Throws ConversionError for a port text that is not a whole number (after the
+// first two lines) and IoError when the output or Parse.err cannot be written.
+ExportOutcome RunExport(const ExportSettings& settings, ExportObserver& observer,
+                        const std::function<std::string()>& timeText = LocalTimeText);
+
+}  // namespace korvane

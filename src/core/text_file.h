@@ -1,0 +1,55 @@
+#pragma once
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+
+namespace korvane {
+
+// An input/output failure, carrying the system error number of the failed step and the message
+// of the table: 2 "File not found", 3 "Invalid filename", 4 "Too many open files",
+// 5 "File access denied", 100 "Read beyond end of file", 101 "Disk full",
+// 106 "Invalid numeric input", any other "I/O error <n>". POSIX errno values are mapped onto
+// these codes where one fits (ENOENT for a missing folder -> 3, EACCES/EPERM/EROFS -> 5,
+// EMFILE/ENFILE -> 4, ENOSPC -> 101).
+class IoError : public std::runtime_error {
+public:
+    IoError(int code, std::string message);
+    int code() const { return code_; }
+
+private:
+    int code_;
+};
+
+std::string IoErrorMessage(int code);
+// Builds the IoError of a failed step from errno.
+IoError IoErrorFromErrno(int err);
+
+// Writes the bytes to a temporary file in the target's folder (owner read/write only) and,
+// once everything is flushed and synced, renames it over the target. Any failure before the
+// rename removes the temporary file and leaves an earlier target untouched.
+class AtomicFileWriter {
+public:
+    explicit AtomicFileWriter(std::string targetPath);  // throws IoError
+    ~AtomicFileWriter();                                 // discards unless committed
+    AtomicFileWriter(const AtomicFileWriter&) = delete;
+    AtomicFileWriter& operator=(const AtomicFileWriter&) = delete;
+
+    void Write(std::string_view bytes);  // throws IoError
+    void Commit();                       // flush, fsync, rename, fsync folder; throws IoError
+    void Discard() noexcept;
+    std::uint64_t BytesWritten() const { return written_; }
+    const std::string& TemporaryPath() const { return tempPath_; }
+
+private:
+    std::string target_;
+    std::string tempPath_;
+    int fd_ = -1;
+    std::uint64_t written_ = 0;
+    bool committed_ = false;
+};
+
+// Writes the text unchanged followed by CR LF, replacing the file atomically.
+void WriteTextFile(std::string_view text, const std::string& fileName);  // throws IoError
+
+}  // namespace korvane
