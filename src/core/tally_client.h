@@ -18,8 +18,9 @@ public:
     // A piece of the decoded answer. An exception thrown here aborts the transfer and is
     // rethrown by PostToTallyStreaming once the connection is closed.
     virtual void OnText(std::string_view windows1252Text) = 0;
-    // Called now and then with the raw bytes received so far (also while nothing arrives), so
-    // a window can keep painting. Must not throw.
+    // Called now and then with the raw bytes received so far (also while nothing arrives, about
+    // once a second), so a window can keep painting. An exception thrown here aborts the
+    // transfer like one from OnText: the way to give up on a server that stopped sending.
     virtual void OnProgress(std::uint64_t /*bytesReceived*/) {}
 };
 
