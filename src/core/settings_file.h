@@ -22,14 +22,17 @@ public:
     // value are stripped; the value is cut to 2047 characters.
     std::string ReadString(std::string_view section, std::string_view key,
                            std::string_view fallback = {}) const;
-    // Creates the file and the section when missing; the file is replaced atomically.
+    // Creates the file and the section when missing; the file is replaced atomically, keeping
+    // every other line as it was. The value is cut at its first line break or zero byte, so it
+    // can never add lines of its own. A refused write throws SettingsWriteError.
     void WriteString(std::string_view section, std::string_view key, std::string_view value) const;
 
 private:
     std::string path_;
 };
 
-// The settings file of a folder: dir + "/" + "korvane.ini".
+// The settings file of a folder: dir + "/" + "korvane.ini" (no second "/" when dir ends in
+// one; just the file name when dir is empty).
 std::string SettingsPathIn(std::string_view dir);
 
 // Stores one value through a fresh settings-file object.

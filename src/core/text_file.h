@@ -1,4 +1,5 @@
 #pragma once
+#include <cstddef>
 #include <cstdint>
 #include <stdexcept>
 #include <string>
@@ -28,6 +29,11 @@ IoError IoErrorFromErrno(int err);
 // Writes the bytes to a temporary file in the target's folder (owner read/write only) and,
 // once everything is flushed and synced, renames it over the target. Any failure before the
 // rename removes the temporary file and leaves an earlier target untouched.
+//
+// The temporary file is named ".<target name>.korvane-tmp-XXXXXX" and locked (flock) while it
+// is written. A symbolic link as target is followed: the file it names is replaced. An existing
+// target must be a regular file that the user may write; the replacement keeps its mode and
+// owner, a new file gets 0666 less the umask. Small writes are gathered into large ones.
 class AtomicFileWriter {
 public:
     explicit AtomicFileWriter(std::string targetPath);  // throws IoError
@@ -42,12 +48,25 @@ public:
     const std::string& TemporaryPath() const { return tempPath_; }
 
 private:
+    [[noreturn]] void Fail(int err);  // discards, then throws the IoError of err
+    void WriteAll(std::string_view bytes);
+    void FlushBuffer();
+
     std::string target_;
     std::string tempPath_;
     int fd_ = -1;
     std::uint64_t written_ = 0;
     bool committed_ = false;
+    std::string buffer_;
+    unsigned finalMode_ = 0644;
+    std::int64_t ownerUid_ = -1;  // -1: no earlier file
+    std::int64_t ownerGid_ = -1;
 };
+
+// Removes the temporary files that writers of this target left behind when they were killed;
+// files still locked by a running writer are kept. Returns how many were removed; never throws.
+// The writer calls it itself before it starts.
+std::size_t RemoveStaleTemporaries(const std::string& targetPath) noexcept;
 
 // Writes the text unchanged followed by CR LF, replacing the file atomically.
 void WriteTextFile(std::string_view text, const std::string& fileName);  // throws IoError
