@@ -2,6 +2,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <string_view>
 
 namespace korvane {
 
@@ -42,7 +43,21 @@ public:
     virtual void ParseErrorReport(const std::string& message) = 0;
 };
 
+// The message that the export add-on is not loaded ("\r" is a line break).
 extern const char* const AddonMessageText;
+// The fatal stops of the exchange.
+extern const char* const NoCompanyMessage;    // "Error:- Company not Open in Tally.\r"
+extern const char* const UnreachableMessage;  // "Tally is not Running"
+// The last line of a run whose answer held no ENVELOPE: no file is written then.
+extern const char* const NothingWrittenLine;
+
+// The output file name as the progress list shows it: codes 0 to 32 trimmed at both ends,
+// a to z in capitals, nothing else changed.
+std::string FileNameForProgress(std::string_view name);
+// "Number of Vouchers exported to file " + name + "... [" + count + " nos]"
+std::string VoucherCountLine(std::string_view outputFileName, std::uint64_t vouchers);
+// The line that says how many characters the decoding wrote as '?'.
+std::string ReplacedCharactersLine(std::uint64_t replaced);
 
 // Local time of day in the locale's format ("%X").
 std::string LocalTimeText();

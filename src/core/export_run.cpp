@@ -1,0 +1,431 @@
+#include "core/export_run.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <condition_variable>
+#include <ctime>
+#include <deque>
+#include <exception>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include <libxml/parser.h>
+
+#include "core/cipher.h"
+#include "core/cleaner.h"
+#include "core/export_request.h"
+#include "core/parse_error_report.h"
+#include "core/port_text.h"
+#include "core/run_errors.h"
+#include "core/tally_client.h"
+#include "core/text_file.h"
+#include "core/xml_answer_check.h"
+
+namespace korvane {
+
+const char* const AddonMessageText =
+    "It appears that the KORVANE TCP is not loaded. Please follow the steps given underneath\r"
+    "to load the TCP file:-\r\rSTEP 1\rMake changes in your Tally.ini file as shown below:-\r"
+    "User TDL=Yes\rTDL=c:\\KorvaneFerrolin\\Korvane9.tcp\r\rSTEP 2\r"
+    "ReStart Tally Software and retry exporting data.\r\rRemarks:-\r"
+    "If the TCP file is loaded successfully, then 'Korvane TCP' appears in the\r"
+    "Gateway of Tally menu.";
+
+const char* const NoCompanyMessage = "Error:- Company not Open in Tally.\r";
+const char* const UnreachableMessage = "Tally is not Running";
+const char* const NothingWrittenLine =
+    "Nothing was written: the export add-on is not loaded in Tally.";
+
+std::string LocalTimeText() {
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&now, &local);
+    char text[128];
+    const std::size_t n = std::strftime(text, sizeof text, "%X", &local);
+    return std::string(text, n);
+}
+
+std::string FileNameForProgress(std::string_view name) {
+    while (!name.empty() && static_cast<unsigned char>(name.front()) <= 32) name.remove_prefix(1);
+    while (!name.empty() && static_cast<unsigned char>(name.back()) <= 32) name.remove_suffix(1);
+    std::string shown(name);
+    for (char& c : shown) {
+        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    }
+    return shown;
+}
+
+std::string VoucherCountLine(std::string_view outputFileName, std::uint64_t vouchers) {
+    return "Number of Vouchers exported to file " + FileNameForProgress(outputFileName) + "... [" +
+           std::to_string(vouchers) + " nos]";
+}
+
+std::string ReplacedCharactersLine(std::uint64_t replaced) {
+    return "Warning: " + std::to_string(replaced) +
+           " characters could not be represented and were written as '?'.";
+}
+
+namespace {
+
+// Hands cleaned text from the receiving thread to the parsing thread. It holds at most
+// `capacity` pieces, so the receiver waits when the parser falls behind and memory stays flat;
+// emptied buffers travel back to be filled again, so steady state allocates nothing.
+class TextHandover {
+public:
+    explicit TextHandover(std::size_t capacity) : capacity_(capacity) {}
+
+    // Queues the piece and leaves `piece` an empty buffer to fill next.
+    void Put(std::string& piece) {
+        std::unique_lock lock(mutex_);
+        changed_.wait(lock, [&] { return full_.size() < capacity_ || abandoned_; });
+        if (abandoned_) {
+            piece.clear();
+            return;
+        }
+        full_.push_back(std::move(piece));
+        if (spare_.empty()) {
+            piece = std::string();
+        } else {
+            piece = std::move(spare_.back());
+            spare_.pop_back();
+        }
+        piece.clear();
+        changed_.notify_all();
+    }
+
+    // Gives back the buffer the parser is done with and waits for the next piece; false once
+    // the receiver has closed and everything was taken.
+    bool Take(std::string& piece) {
+        std::unique_lock lock(mutex_);
+        if (piece.capacity() != 0 && spare_.size() < capacity_) {
+            piece.clear();
+            spare_.push_back(std::move(piece));
+        }
+        changed_.wait(lock, [&] { return !full_.empty() || closed_ || abandoned_; });
+        if (full_.empty() || abandoned_) return false;
+        piece = std::move(full_.front());
+        full_.pop_front();
+        changed_.notify_all();
+        return true;
+    }
+
+    // The receiver has no more text.
+    void Close() {
+        std::lock_guard lock(mutex_);
+        closed_ = true;
+        changed_.notify_all();
+    }
+
+    // Either side gives up: the parser needs no more text, or the answer is not wanted.
+    void Abandon() {
+        std::lock_guard lock(mutex_);
+        abandoned_ = true;
+        full_.clear();
+        changed_.notify_all();
+    }
+
+    bool Abandoned() {
+        std::lock_guard lock(mutex_);
+        return abandoned_;
+    }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::deque<std::string> full_;
+    std::vector<std::string> spare_;
+    std::size_t capacity_;
+    bool closed_ = false;
+    bool abandoned_ = false;
+};
+
+// Cleaned text is handed to the parser in pieces of about this size: large enough that the two
+// threads rarely meet at the lock, small enough that memory stays a few megabytes.
+constexpr std::size_t PieceSize = 256 * 1024;
+constexpr std::size_t PiecesInFlight = 4;
+
+// The parser's thread. It only parses: everything the user sees happens on the caller's thread.
+class ParseWorker {
+public:
+    ParseWorker() : thread_([this] { Run(); }) {}
+    ~ParseWorker() { Stop(); }
+    ParseWorker(const ParseWorker&) = delete;
+    ParseWorker& operator=(const ParseWorker&) = delete;
+
+    TextHandover& Handover() { return handover_; }
+
+    // Waits until the parser has seen the whole text (or gave up on it).
+    void Join() {
+        handover_.Close();
+        if (thread_.joinable()) thread_.join();
+        if (error_) std::rethrow_exception(error_);
+    }
+
+    // Drops whatever is still queued and waits for the thread.
+    void Stop() noexcept {
+        handover_.Abandon();
+        if (thread_.joinable()) thread_.join();
+    }
+
+    const XmlAnswerCheck& Check() const { return check_; }
+
+private:
+    void Run() noexcept {
+        try {
+            std::string piece;
+            bool wellFormed = true;
+            while (handover_.Take(piece)) {
+                if (!check_.Feed(piece)) {
+                    wellFormed = false;
+                    // The verdict is known; the receiver need not wait for the parser any more.
+                    handover_.Abandon();
+                    break;
+                }
+            }
+            if (wellFormed && !handover_.Abandoned()) check_.Finish();
+        } catch (...) {
+            error_ = std::current_exception();
+            handover_.Abandon();
+        }
+    }
+
+    XmlAnswerCheck check_;
+    TextHandover handover_{PiecesInFlight};
+    std::exception_ptr error_;
+    std::thread thread_;  // last: starts once everything it uses exists
+};
+
+// The enciphered answer on its way to disk: a temporary file beside the output file, renamed
+// over it only at the very end. When the output's folder cannot take it, the enciphered text
+// goes to a temporary file beside Parse.err instead, so that a parse-error report can still be
+// written in full; the output's error is raised when the export would write the file.
+class EncipheredSpool {
+public:
+    explicit EncipheredSpool(const std::string& outputFileName) {
+        try {
+            writer_ = std::make_unique<AtomicFileWriter>(outputFileName);
+            return;
+        } catch (const IoError& e) {
+            outputError_ = e;
+        }
+        try {
+            writer_ = std::make_unique<AtomicFileWriter>(ParseErrorFileName);
+        } catch (const IoError&) {
+            writer_.reset();  // then neither file can be written; the errors come at the end
+        }
+    }
+
+    void Write(std::string_view plain) {
+        if (!writer_ || plain.empty()) return;
+        cipherText_.resize(plain.size());
+        cipher_.Process(reinterpret_cast<const std::uint8_t*>(plain.data()), plain.size(),
+                        reinterpret_cast<std::uint8_t*>(cipherText_.data()));
+        try {
+            writer_->Write(cipherText_);
+        } catch (const IoError& e) {
+            writeError_ = e;
+            writer_.reset();  // discards the temporary file
+        }
+    }
+
+    // Makes the output file: CR LF after the enciphered text, then the atomic replacement.
+    void CommitExport() {
+        if (outputError_) throw *outputError_;
+        if (writeError_) throw *writeError_;
+        writer_->Write("\r\n");
+        writer_->Commit();
+        writer_.reset();
+    }
+
+    // Writes Parse.err: the text deciphered back from the temporary file, then CR LF.
+    void WriteParseErr() {
+        if (writeError_) throw *writeError_;
+        if (!writer_) throw *outputError_;  // no folder could take the temporary file
+        AtomicFileWriter parseErr(ParseErrorFileName);
+        const int fd = ::open(writer_->TemporaryPath().c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd < 0) throw IoErrorFromErrno(errno);
+        struct FdCloser {
+            int fd;
+            ~FdCloser() { ::close(fd); }
+        } closer{fd};
+        StreamCipher decipher(ExportKey, false);
+        std::string cipherText(PieceSize, '\0');
+        std::string plain(PieceSize, '\0');
+        std::uint64_t total = 0;
+        for (;;) {
+            const ssize_t n = ::read(fd, cipherText.data(), cipherText.size());
+            if (n < 0) {
+                if (errno == EINTR) continue;
+                throw IoErrorFromErrno(errno);
+            }
+            if (n == 0) break;
+            const auto size = static_cast<std::size_t>(n);
+            decipher.Process(reinterpret_cast<const std::uint8_t*>(cipherText.data()), size,
+                             reinterpret_cast<std::uint8_t*>(plain.data()));
+            parseErr.Write(std::string_view(plain.data(), size));
+            total += size;
+        }
+        if (total != writer_->BytesWritten()) throw IoError(100, IoErrorMessage(100));
+        parseErr.Write("\r\n");
+        parseErr.Commit();
+        writer_.reset();
+    }
+
+    void Discard() noexcept { writer_.reset(); }
+
+private:
+    std::unique_ptr<AtomicFileWriter> writer_;
+    std::optional<IoError> outputError_;
+    std::optional<IoError> writeError_;
+    StreamCipher cipher_{ExportKey, true};
+    std::string cipherText_;
+};
+
+// Receives the decoded answer on the caller's thread (inside the HTTP transfer): cleans it,
+// enciphers it into the spool and hands the cleaned text to the parser thread.
+class AnswerSink : public TallyAnswerConsumer {
+public:
+    AnswerSink(ExportObserver& observer, EncipheredSpool& spool, TextHandover& handover)
+        : observer_(observer), spool_(spool), handover_(handover) {
+        piece_.reserve(PieceSize + PieceSize / 4);
+    }
+
+    void OnText(std::string_view text) override {
+        decodedBytes_ += text.size();
+        cleaner_.Feed(text, piece_);
+        if (piece_.size() >= PieceSize) Pass();
+    }
+
+    void OnProgress(std::uint64_t bytesReceived) override {
+        try {
+            observer_.BytesReceived(bytesReceived);
+        } catch (...) {
+            // A display that fails must not break the transfer.
+        }
+    }
+
+    // The answer is complete: the cleaner's held-back bytes go out too.
+    void Finish() {
+        cleaner_.Finish(piece_);
+        Pass();
+    }
+
+    std::uint64_t DecodedBytes() const { return decodedBytes_; }
+
+private:
+    void Pass() {
+        if (piece_.empty()) return;
+        spool_.Write(piece_);
+        handover_.Put(piece_);
+    }
+
+    ExportObserver& observer_;
+    EncipheredSpool& spool_;
+    TextHandover& handover_;
+    StreamingCleaner cleaner_;
+    std::string piece_;
+    std::uint64_t decodedBytes_ = 0;
+};
+
+void ReportParseError(ExportObserver& observer, std::string_view reason, long line, long column) {
+    // The parser ends its messages with a line break; here "\r" is the line break, so that
+    // "Line : " starts a line of its own as it does after the platform parser's reasons.
+    std::string shown(reason);
+    while (!shown.empty() && (shown.back() == '\n' || shown.back() == '\r')) shown.pop_back();
+    shown += '\r';
+    observer.ParseErrorReport(ParseErrorMessage(shown, line, column));
+}
+
+}  // namespace
+
+ExportOutcome RunExport(const ExportSettings& settings, ExportObserver& observer,
+                        const std::function<std::string()>& timeText) {
+    xmlInitParser();  // once, on this thread, before a second thread uses the parser
+
+    ExportRequest request;
+    try {
+        request = BuildExportRequest(settings.fromDate, settings.toDate);
+    } catch (const XmlParseFailure& failure) {
+        ReportParseError(observer, failure.reason, failure.line, failure.linePos);
+        WriteTextFile(failure.text, ParseErrorFileName);
+        return ExportOutcome::ParseError;
+    } catch (const FatalStopError& stop) {
+        // Without a request nothing can be asked of Tally: it ends like a failed exchange.
+        observer.FatalStop(stop.what());
+        return ExportOutcome::TallyUnreachable;
+    }
+
+    observer.ProgressLine("Process started at " + timeText());
+    observer.ProgressLine("Retrieving data...");
+    const std::int32_t port = PortTextToInt(settings.serverPortText);
+
+    // Temporary files that a killed or crashed earlier run left behind go first.
+    try {
+        RemoveStaleTemporaries(settings.outputFileName);
+        RemoveStaleTemporaries(ParseErrorFileName);
+    } catch (...) {
+        // Housekeeping only; a folder that cannot be tidied shows its error when written.
+    }
+
+    EncipheredSpool spool(settings.outputFileName);
+    ParseWorker parser;
+    AnswerSink sink(observer, spool, parser.Handover());
+    TallyExchangeResult exchange;
+    try {
+        exchange = PostToTallyStreaming(request.text, settings.serverAddress, port, sink);
+        if (exchange.code == TALLY_OK) sink.Finish();
+    } catch (...) {
+        parser.Stop();
+        throw;
+    }
+
+    if (exchange.code != TALLY_OK) {
+        parser.Stop();
+        spool.Discard();
+        if (exchange.code == TALLY_NO_COMPANY) {
+            observer.FatalStop(NoCompanyMessage);
+            return ExportOutcome::NoCompany;
+        }
+        observer.FatalStop(UnreachableMessage);
+        return ExportOutcome::TallyUnreachable;
+    }
+
+    if (sink.DecodedBytes() == 0) {
+        parser.Stop();
+        spool.Discard();
+        observer.ProgressLine("No data retrieved from the Tally Company.");
+        return ExportOutcome::NoData;
+    }
+
+    parser.Join();
+    const XmlAnswerCheck& check = parser.Check();
+    if (check.Failed()) {
+        ReportParseError(observer, check.ErrorReason(), check.ErrorLine(), check.ErrorColumn());
+        spool.WriteParseErr();
+        return ExportOutcome::ParseError;
+    }
+
+    if (check.EnvelopeCount() == 0) {
+        // Without an ENVELOPE this is not the export the add-on makes: keep any earlier file.
+        spool.Discard();
+        observer.AddonMessage(AddonMessageText);
+        observer.ProgressLine(NothingWrittenLine);
+        return ExportOutcome::AddonMissing;
+    }
+
+    observer.ProgressLine(VoucherCountLine(settings.outputFileName, check.VoucherCount()));
+    spool.CommitExport();
+    if (exchange.replacedCharacters > 0) {
+        observer.ProgressLine(ReplacedCharactersLine(exchange.replacedCharacters));
+    }
+    observer.ProgressLine("Process completed at " + timeText());
+    return ExportOutcome::Completed;
+}
+
+}  // namespace korvane
