@@ -1,5 +1,7 @@
 #include "core/probe.h"
 
+#include <cstdlib>
+
 #include "core/port_text.h"
 #include "core/tally_client.h"
 #include "core/tally_result.h"
@@ -39,6 +41,7 @@ std::int32_t ProbeTally(std::string_view serverPortText, std::string_view server
     // A refused retry ends the program as a failure.
     control.Terminate();
     control.Halt(1);
+    std::abort();  // Halt never returns; the compiler cannot see that through the virtual call
 }
 
 }  // namespace korvane
