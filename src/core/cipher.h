@@ -1,4 +1,5 @@
 #pragma once
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -14,10 +15,14 @@ struct CipherKey {
 // The fixed key of every export file. The head office needs the same three words.
 extern const CipherKey ExportKey;
 
+// Each byte is XORed with the high byte of a 16-bit running word W (starting at K2); then
+// s = (plain byte + low byte of W) mod 256 and W = s * K0 + K1 mod 65536.
+// The buffer operations return false and leave the target untouched when the lengths differ.
 bool EncipherBuffer(const std::uint8_t* source, std::uint32_t sourceLength, std::uint8_t* target,
                     std::uint32_t targetLength, const CipherKey& key);
 bool DecipherBuffer(const std::uint8_t* source, std::uint32_t sourceLength, std::uint8_t* target,
                     std::uint32_t targetLength, const CipherKey& key);
+// A fresh text of the input's length (texts of any size, also beyond 4 GiB).
 std::string CipherString(std::string_view text, const CipherKey& key, bool encipher);
 std::string EncipherString(std::string_view text, const CipherKey& key);
 
