@@ -1,0 +1,28 @@
+#include "app/instance_guard.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <cstdlib>
+
+namespace korvane {
+
+InstanceGuard::InstanceGuard(const std::string& lockPath) {
+    fd_ = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    if (fd_ < 0) return;
+    held_ = ::flock(fd_, LOCK_EX | LOCK_NB) == 0;
+}
+
+InstanceGuard::~InstanceGuard() {
+    if (fd_ >= 0) ::close(fd_);
+}
+
+std::string InstanceGuard::DefaultLockPath() {
+    const char* dir = std::getenv("XDG_RUNTIME_DIR");
+    if (!dir || !*dir) dir = std::getenv("TMPDIR");
+    if (!dir || !*dir) dir = "/tmp";
+    return std::string(dir) + "/KORVANE.lock";
+}
+
+}  // namespace korvane
