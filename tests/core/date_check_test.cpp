@@ -46,6 +46,7 @@ TEST(DateCheckTest, AcceptsDayMonthYearWithTheCalendarsLimits) {
         {"1/1/9999", true},
         {"31/12/9999", true},
         {"1/1/10000", false},
+        {"1/1/99999999999999999999", false},  // long digit runs must not overflow
         {"1/1/000", false},            // three digits: year 0
         {"1/1/001", true},             // year 1 as written
         {"1/1/2024 10:00", false},     // no time of day
