@@ -113,7 +113,6 @@ int main(int argc, char** argv) {
 
     CLI11_PARSE(app, argc, argv);
     ParseFault(fault_name, opt.fault);
-    if (opt.company.vouchers == 0) opt.company.vouchers = 0;
 
     if (!export_to.empty()) {
         const Company company(opt.company);

@@ -386,17 +386,17 @@ std::string GuessReplayCharset(const std::string& path) {
 
 std::string PeerName(const sockaddr_storage& addr) {
     char host[INET6_ADDRSTRLEN] = "?";
-    int port = 0;
+    char out[INET6_ADDRSTRLEN + 16];
     if (addr.ss_family == AF_INET) {
         const auto* a = reinterpret_cast<const sockaddr_in*>(&addr);
         inet_ntop(AF_INET, &a->sin_addr, host, sizeof host);
-        port = ntohs(a->sin_port);
-        return std::string(host) + ":" + std::to_string(port);
+        std::snprintf(out, sizeof out, "%s:%u", host, unsigned{ntohs(a->sin_port)});
+    } else {
+        const auto* a = reinterpret_cast<const sockaddr_in6*>(&addr);
+        inet_ntop(AF_INET6, &a->sin6_addr, host, sizeof host);
+        std::snprintf(out, sizeof out, "[%s]:%u", host, unsigned{ntohs(a->sin6_port)});
     }
-    const auto* a = reinterpret_cast<const sockaddr_in6*>(&addr);
-    inet_ntop(AF_INET6, &a->sin6_addr, host, sizeof host);
-    port = ntohs(a->sin6_port);
-    return "[" + std::string(host) + "]:" + std::to_string(port);
+    return out;
 }
 
 std::string PeriodText(const std::optional<std::string>& from, const std::optional<std::string>& to,
@@ -599,7 +599,6 @@ struct StandinServer::Impl {
         const bool cut = a.cuttable && (opt.fault == Fault::Reset || opt.fault == Fault::Stall);
         BodyWriter body(client.get(), opt.rate_mb_per_s * 1e6,
                         cut ? std::optional<std::size_t>(kCutBytes) : std::nullopt);
-        std::size_t vouchers = 0;
         if (sent == Sent::Ok && !a.head_only) {
             switch (a.source) {
                 case Answer::Body::Fixed:
@@ -610,7 +609,6 @@ struct StandinServer::Impl {
                     break;
                 case Answer::Body::Generated: {
                     ExportStream stream(company, a.period, a.flaws);
-                    vouchers = stream.voucher_count();
                     sent = StreamChunked(body, stream, a.charset);
                     break;
                 }
@@ -639,7 +637,6 @@ struct StandinServer::Impl {
                      peer.c_str(), req.method.c_str(), req.target.c_str(), req.body.size(),
                      a.charset == AnswerCharset::Utf16Le ? "utf-16" : "8-bit", a.what.c_str(),
                      a.status, body.sent(), secs, outcome.c_str());
-        (void)vouchers;
     }
 
     static Sent StreamChunked(BodyWriter& body, ExportStream& stream, AnswerCharset charset) {

@@ -84,7 +84,7 @@ DayNumber DaysFromCivil(int y, int m, int d) {
 std::string DayToYyyymmdd(DayNumber day) {
     int y, m, d;
     CivilFromDays(day, y, m, d);
-    char buf[16];
+    char buf[48];
     std::snprintf(buf, sizeof buf, "%04d%02d%02d", y, m, d);
     return buf;
 }
@@ -94,7 +94,7 @@ std::string DayToText(DayNumber day) {
                                                         "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
     int y, m, d;
     CivilFromDays(day, y, m, d);
-    char buf[32];
+    char buf[48];
     std::snprintf(buf, sizeof buf, "%d-%s-%d", d, kShort[static_cast<std::size_t>(m - 1)], y);
     return buf;
 }
