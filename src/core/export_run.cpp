@@ -149,6 +149,8 @@ private:
 // threads rarely meet at the lock, small enough that memory stays a few megabytes.
 constexpr std::size_t PieceSize = 256 * 1024;
 constexpr std::size_t PiecesInFlight = 4;
+// The enciphered text goes to disk in batches of at least this size.
+constexpr std::size_t SpoolBatch = 1024 * 1024;
 
 // The parser's thread. It only parses: everything the user sees happens on the caller's thread.
 class ParseWorker {
@@ -208,6 +210,7 @@ private:
 class EncipheredSpool {
 public:
     explicit EncipheredSpool(const std::string& outputFileName) {
+        pending_.reserve(SpoolBatch + 2 * PieceSize);
         try {
             writer_ = std::make_unique<AtomicFileWriter>(outputFileName);
             return;
@@ -223,41 +226,45 @@ public:
 
     void Write(std::string_view plain) {
         if (!writer_ || plain.empty()) return;
-        cipherText_.resize(plain.size());
+        const std::size_t at = pending_.size();
+        pending_.resize(at + plain.size());
         cipher_.Process(reinterpret_cast<const std::uint8_t*>(plain.data()), plain.size(),
-                        reinterpret_cast<std::uint8_t*>(cipherText_.data()));
-        try {
-            writer_->Write(cipherText_);
-        } catch (const IoError& e) {
-            writeError_ = e;
-            writer_.reset();  // discards the temporary file
-        }
+                        reinterpret_cast<std::uint8_t*>(pending_.data() + at));
+        if (pending_.size() >= SpoolBatch) WritePending();
     }
 
     // Makes the output file: CR LF after the enciphered text, then the atomic replacement.
     void CommitExport() {
         if (outputError_) throw *outputError_;
+        WritePending();
         if (writeError_) throw *writeError_;
         writer_->Write("\r\n");
         writer_->Commit();
         writer_.reset();
     }
 
-    // Writes Parse.err: the text deciphered back from the temporary file, then CR LF.
+    // Writes Parse.err: the text deciphered back from the temporary file (and the last bytes
+    // still in memory), then CR LF.
     void WriteParseErr() {
         if (writeError_) throw *writeError_;
         if (!writer_) throw *outputError_;  // no folder could take the temporary file
         AtomicFileWriter parseErr(ParseErrorFileName);
+        StreamCipher decipher(ExportKey, false);
+        std::string plain(SpoolBatch, '\0');
+        const auto passOn = [&](const char* cipherText, std::size_t size) {
+            decipher.Process(reinterpret_cast<const std::uint8_t*>(cipherText), size,
+                             reinterpret_cast<std::uint8_t*>(plain.data()));
+            parseErr.Write(std::string_view(plain.data(), size));
+        };
+
         const int fd = ::open(writer_->TemporaryPath().c_str(), O_RDONLY | O_CLOEXEC);
         if (fd < 0) throw IoErrorFromErrno(errno);
         struct FdCloser {
             int fd;
             ~FdCloser() { ::close(fd); }
         } closer{fd};
-        StreamCipher decipher(ExportKey, false);
-        std::string cipherText(PieceSize, '\0');
-        std::string plain(PieceSize, '\0');
-        std::uint64_t total = 0;
+        std::string cipherText(SpoolBatch, '\0');
+        std::uint64_t onDisk = 0;
         for (;;) {
             const ssize_t n = ::read(fd, cipherText.data(), cipherText.size());
             if (n < 0) {
@@ -265,13 +272,12 @@ public:
                 throw IoErrorFromErrno(errno);
             }
             if (n == 0) break;
-            const auto size = static_cast<std::size_t>(n);
-            decipher.Process(reinterpret_cast<const std::uint8_t*>(cipherText.data()), size,
-                             reinterpret_cast<std::uint8_t*>(plain.data()));
-            parseErr.Write(std::string_view(plain.data(), size));
-            total += size;
+            passOn(cipherText.data(), static_cast<std::size_t>(n));
+            onDisk += static_cast<std::uint64_t>(n);
         }
-        if (total != writer_->BytesWritten()) throw IoError(100, IoErrorMessage(100));
+        passOn(pending_.data(), pending_.size());
+        // Every batch went to the file in one large write; anything else would be a gap.
+        if (onDisk != writer_->BytesWritten()) throw IoError(100, IoErrorMessage(100));
         parseErr.Write("\r\n");
         parseErr.Commit();
         writer_.reset();
@@ -280,11 +286,24 @@ public:
     void Discard() noexcept { writer_.reset(); }
 
 private:
+    // Hands the enciphered bytes to the writer in batches larger than its own buffer, so that
+    // every batch is on disk once written and the file can be read back for Parse.err.
+    void WritePending() {
+        if (!writer_ || pending_.empty()) return;
+        try {
+            writer_->Write(pending_);
+        } catch (const IoError& e) {
+            writeError_ = e;
+            writer_.reset();  // discards the temporary file
+        }
+        pending_.clear();
+    }
+
     std::unique_ptr<AtomicFileWriter> writer_;
     std::optional<IoError> outputError_;
     std::optional<IoError> writeError_;
     StreamCipher cipher_{ExportKey, true};
-    std::string cipherText_;
+    std::string pending_;  // enciphered bytes not yet handed to the writer
 };
 
 // Receives the decoded answer on the caller's thread (inside the HTTP transfer): cleans it,
