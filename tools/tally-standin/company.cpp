@@ -259,13 +259,13 @@ void LanguageName(std::string& s, int depth, std::string_view escaped_name) {
 }
 
 // A user-defined field as Tally exports it: UDF-prefixed, with its description in DESC.
-void Udf(std::string& s, int depth, std::string_view name, std::string_view index,
-         std::string_view value) {
+void Udf(std::string& s, int depth, std::string_view name, std::string_view desc,
+         std::string_view index, std::string_view value) {
     Indent(s, depth);
     s += "<UDF:";
     s += name;
     s += ".LIST DESC=\"`";
-    s += name;
+    s += desc;
     s += "`\" ISLIST=\"YES\" TYPE=\"String\" INDEX=\"";
     s += index;
     s += "\">";
@@ -274,7 +274,7 @@ void Udf(std::string& s, int depth, std::string_view name, std::string_view inde
     s += "<UDF:";
     s += name;
     s += " DESC=\"`";
-    s += name;
+    s += desc;
     s += "`\">";
     s += value;
     s += "</UDF:";
@@ -581,7 +581,7 @@ void ExportStream::WriteMasters(std::string& s) const {
         BlankList(s, 6, "SERVICETAXDETAILS.LIST");
         BlankList(s, 6, "BANKALLOCATIONS.LIST");
         LanguageName(s, 6, name);
-        Udf(s, 6, "KORVANEBRANCHCODE", "1000", "PUNE-01");
+        Udf(s, 6, "KORVANEBRANCHCODE", "KorvaneBranchCode", "1000", "PUNE-01");
         CloseMaster(s, "LEDGER");
     }
 
@@ -752,7 +752,7 @@ void ExportStream::WriteVoucher(std::string& s, std::size_t index) const {
             break;
         }
     }
-    Udf(s, 6, "KORVANEBRANCHCODE", "1000", "PUNE-01");
+    Udf(s, 6, "KORVANEBRANCHCODE", "KorvaneBranchCode", "1000", "PUNE-01");
     Close(s, 5, "VOUCHER");
     Close(s, 4, "TALLYMESSAGE");
 }
