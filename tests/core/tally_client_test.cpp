@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include <unistd.h>
+
 #include "core/export_request.h"
 #include "core/probe.h"
 #include "core/tally_result.h"
@@ -112,28 +114,82 @@ TEST(TallyClientStandin, ProbeIsAnswered) {
 
 TEST(TallyClientStandin, FaultModes) {
     const struct {
-        const char* fault;
+        std::vector<std::string> arguments;
         std::int32_t code;
         const char* inAnswer;  // nullptr: the answer is empty
     } cases[] = {
-        {"no-company", TALLY_NO_COMPANY, "Could not find Company"},
-        {"no-addon", TALLY_OK, "Could not find Report 'TallyToTally'"},
-        {"empty", TALLY_OK, nullptr},
-        {"malformed", TALLY_OK, "<ENVELOPE>"},
-        {"http-500", TALLY_OK, "500"},  // the status is never looked at
-        {"reset", TALLY_UNREACHABLE, nullptr},
-        {"slow", TALLY_OK, "<ENVELOPE>"},
+        {{"--fault", "no-company"}, TALLY_NO_COMPANY, "Could not find Company"},
+        {{"--fault", "no-addon"}, TALLY_OK, "Could not find Report &apos;TallyToTally&apos;!"},
+        {{"--fault", "empty"}, TALLY_OK, nullptr},
+        {{"--fault", "malformed"}, TALLY_OK, "<ENVELOPE>"},
+        {{"--fault", "http-500"}, TALLY_OK, "500"},  // the status is never looked at
+        {{"--fault", "reset"}, TALLY_UNREACHABLE, nullptr},
+        {{"--fault", "slow", "--delay", "0.3"}, TALLY_OK, "<ENVELOPE>"},
     };
     for (const auto& c : cases) {
-        testing::StandinProcess tally(TALLY_STANDIN_PATH, {"--fault", c.fault});
+        const std::string& fault = c.arguments[1];
+        testing::StandinProcess tally(TALLY_STANDIN_PATH, c.arguments);
         TallyResponse = "answer of an earlier exchange";
-        EXPECT_EQ(PostToTally(ExportEnvelope(), tally.Address(), tally.Port()), c.code) << c.fault;
+        EXPECT_EQ(PostToTally(ExportEnvelope(), tally.Address(), tally.Port()), c.code) << fault;
         if (c.inAnswer == nullptr) {
-            EXPECT_EQ(TallyResponse, "") << c.fault;
+            EXPECT_EQ(TallyResponse, "") << fault;
         } else {
-            EXPECT_NE(TallyResponse.find(c.inAnswer), std::string::npos) << c.fault << ": " << TallyResponse.substr(0, 300);
+            EXPECT_NE(TallyResponse.find(c.inAnswer), std::string::npos)
+                << fault << ": " << TallyResponse.substr(0, 300);
         }
     }
+}
+
+// Answers played back byte for byte under a given charset label.
+TEST(TallyClientStandin, EachAnswerEncoding) {
+    auto le = [](std::u16string_view s, bool bigEndian = false) {
+        std::string b;
+        for (char16_t u : s) {
+            char hi = static_cast<char>(u >> 8), lo = static_cast<char>(u & 0xFF);
+            b += bigEndian ? std::string{hi, lo} : std::string{lo, hi};
+        }
+        return b;
+    };
+    const struct {
+        const char* what;
+        std::string bytes;
+        const char* charset;
+        std::int32_t code;
+        std::string expected;
+        std::uint64_t replaced;
+    } cases[] = {
+        {"UTF-16LE as Tally sends it", le(u"<A>\u00E9\u20B9\U0001F600</A>"), "utf-16", TALLY_OK,
+         "<A>\xE9?" "?</A>", 2},
+        {"UTF-16BE with its mark under a utf-16 label", "\xFE\xFF" + le(u"<A>\u20AC</A>", true),
+         "utf-16", TALLY_OK, "<A>\x80</A>", 0},
+        {"UTF-8", "<A>\xC3\xA9\xE2\x82\xB9</A>", "utf-8", TALLY_OK, "<A>\xE9?</A>", 1},
+        {"UTF-8 with its mark and no label", "\xEF\xBB\xBF<A>\xC3\xA9</A>", "none", TALLY_OK,
+         "<A>\xE9</A>", 0},
+        {"Windows-1252", "<A>\xE9\x80</A>", "windows-1252", TALLY_OK, "<A>\xE9\x80</A>", 0},
+        {"no label, old single-byte text", "<A>caf\xE9</A>", "none", TALLY_OK, "<A>caf\xE9</A>", 0},
+        {"no-company tag in UTF-16", le(u"<RESPONSE><LINEERROR ID=\"1\">x</LINEERROR>"), "utf-16",
+         TALLY_NO_COMPANY, "<RESPONSE><LINEERROR ID=\"1\">x</LINEERROR>", 0},
+        {"UTF-16 cut inside a character", le(u"<A/>") + "<", "utf-16", TALLY_UNREACHABLE, "", 0},
+    };
+    const std::string file = ::testing::TempDir() + "korvane-replay-" + std::to_string(getpid());
+    for (const auto& c : cases) {
+        std::ofstream(file, std::ios::binary | std::ios::trunc) << c.bytes;
+        testing::StandinProcess tally(TALLY_STANDIN_PATH,
+                                      {"--replay", file, "--replay-charset", c.charset});
+        Collector collector;
+        TallyExchangeResult r =
+            PostToTallyStreaming(ExportEnvelope(), tally.Address(), tally.Port(), collector);
+        EXPECT_EQ(r.code, c.code) << c.what << " " << r.failure;
+        EXPECT_EQ(r.bytesReceived, c.bytes.size()) << c.what;
+        if (c.code != TALLY_UNREACHABLE) {
+            EXPECT_EQ(collector.text_, c.expected) << c.what;
+            EXPECT_EQ(r.replacedCharacters, c.replaced) << c.what;
+        }
+        TallyResponse = "stale";
+        EXPECT_EQ(PostToTally(ExportEnvelope(), tally.Address(), tally.Port()), c.code) << c.what;
+        EXPECT_EQ(TallyResponse, c.code == TALLY_UNREACHABLE ? "" : c.expected) << c.what;
+    }
+    std::remove(file.c_str());
 }
 
 TEST(TallyClientStandin, FailureEmptiesAFilledResponse) {
