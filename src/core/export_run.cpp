@@ -88,7 +88,9 @@ public:
             piece.clear();
             return;
         }
+        const bool wasEmpty = full_.empty();
         full_.push_back(std::move(piece));
+        if (wasEmpty) changed_.notify_all();  // the parser may be waiting for text
         if (spare_.empty()) {
             piece = std::string();
         } else {
@@ -96,7 +98,6 @@ public:
             spare_.pop_back();
         }
         piece.clear();
-        changed_.notify_all();
     }
 
     // Gives back the buffer the parser is done with and waits for the next piece; false once
@@ -109,9 +110,10 @@ public:
         }
         changed_.wait(lock, [&] { return !full_.empty() || closed_ || abandoned_; });
         if (full_.empty() || abandoned_) return false;
+        const bool wasFull = full_.size() >= capacity_;
         piece = std::move(full_.front());
         full_.pop_front();
-        changed_.notify_all();
+        if (wasFull) changed_.notify_all();  // the receiver may be waiting for room
         return true;
     }
 
@@ -147,7 +149,7 @@ private:
 
 // Cleaned text is handed to the parser in pieces of about this size: large enough that the two
 // threads rarely meet at the lock, small enough that memory stays a few megabytes.
-constexpr std::size_t PieceSize = 256 * 1024;
+constexpr std::size_t PieceSize = 1024 * 1024;
 constexpr std::size_t PiecesInFlight = 4;
 // The enciphered text goes to disk in batches of at least this size.
 constexpr std::size_t SpoolBatch = 1024 * 1024;
@@ -183,7 +185,7 @@ private:
             std::string piece;
             bool wellFormed = true;
             while (handover_.Take(piece)) {
-                if (!check_.Feed(piece)) {
+                if (!check_.FeedWidened(piece)) {
                     wellFormed = false;
                     // The verdict is known; the receiver need not wait for the parser any more.
                     handover_.Abandon();
@@ -341,7 +343,14 @@ private:
     void Pass() {
         if (piece_.empty()) return;
         spool_.Write(piece_);
-        handover_.Put(piece_);
+        // The parser reads UTF-8; widening here keeps that work off the parsing thread.
+        if (XmlAnswerCheck::IsAscii(piece_)) {
+            handover_.Put(piece_);
+        } else {
+            XmlAnswerCheck::WidenLatin1(piece_, widened_);
+            piece_.clear();
+            handover_.Put(widened_);
+        }
     }
 
     ExportObserver& observer_;
@@ -349,6 +358,7 @@ private:
     TextHandover& handover_;
     StreamingCleaner cleaner_;
     std::string piece_;
+    std::string widened_;
     std::uint64_t decodedBytes_ = 0;
 };
 

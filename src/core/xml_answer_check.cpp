@@ -132,16 +132,52 @@ XmlAnswerCheck::XmlAnswerCheck() : state_(std::make_unique<State>()) {
     state_->ctxt = xmlCreatePushParserCtxt(&sax, state_.get(), nullptr, 0, nullptr);
     if (state_->ctxt == nullptr) throw std::bad_alloc();
     // No network, no DTD loading, no entity substitution (XML_PARSE_NOENT left out on purpose),
-    // and the declared encoding is ignored: the text is 8-bit already.
+    // and the declared encoding is ignored: the parser always gets the widened text as UTF-8.
+    // (A byte-order mark or the like cannot occur in widened text without NULs, which the
+    // cleaner removed, so the parser's own guess from the first bytes is always UTF-8 too.)
     xmlCtxtUseOptions(state_->ctxt, XML_PARSE_NONET | XML_PARSE_IGNORE_ENC);
-    xmlSwitchEncoding(state_->ctxt, XML_CHAR_ENCODING_8859_1);
+}
+
+bool XmlAnswerCheck::IsAscii(std::string_view text) {
+    std::uint64_t high = 0;
+    std::size_t i = 0;
+    for (; i + 8 <= text.size(); i += 8) {
+        std::uint64_t word;
+        std::memcpy(&word, text.data() + i, 8);
+        high |= word;
+    }
+    for (; i < text.size(); ++i) high |= static_cast<unsigned char>(text[i]);
+    return (high & 0x8080808080808080ULL) == 0;
+}
+
+void XmlAnswerCheck::WidenLatin1(std::string_view text, std::string& out) {
+    std::size_t at = out.size();
+    out.resize(at + 2 * text.size());
+    char* p = out.data() + at;
+    for (const char c : text) {
+        const auto b = static_cast<unsigned char>(c);
+        if (b < 0x80) {
+            *p++ = c;
+        } else {
+            *p++ = static_cast<char>(0xC0 | (b >> 6));
+            *p++ = static_cast<char>(0x80 | (b & 0x3F));
+        }
+    }
+    out.resize(static_cast<std::size_t>(p - out.data()));
+}
+
+bool XmlAnswerCheck::Feed(std::string_view chunk) {
+    if (IsAscii(chunk)) return FeedWidened(chunk);
+    std::string widened;
+    WidenLatin1(chunk, widened);
+    return FeedWidened(widened);
 }
 
 XmlAnswerCheck::~XmlAnswerCheck() {
     if (state_->ctxt != nullptr) xmlFreeParserCtxt(state_->ctxt);
 }
 
-bool XmlAnswerCheck::Feed(std::string_view chunk) {
+bool XmlAnswerCheck::FeedWidened(std::string_view chunk) {
     State& s = *state_;
     while (!s.failed && !s.finished && !chunk.empty()) {
         const std::size_t n = std::min(chunk.size(), MaxPiece);

@@ -9,7 +9,10 @@ namespace korvane {
 // Checks a cleaned Tally answer while it arrives: is it well-formed XML, and how many elements
 // named exactly ENVELOPE and VOUCHER (no prefix, letter case as written) does it hold at any
 // depth. The text is Windows-1252; whatever its XML declaration says, it is read byte for byte
-// as Latin-1, which accepts the same bytes and gives the same structure and positions.
+// as Latin-1, which accepts the same bytes and gives the same structure and positions. The
+// parser itself reads UTF-8: Feed widens the text first; a caller on another thread may widen
+// with WidenLatin1 and hand over the result with FeedWidened, so that the parsing thread does
+// no more work than a plain parse of UTF-8 text.
 //
 // The parser is hardened against hostile answers: it never touches the network or a file, and
 // a DOCTYPE, an entity declaration or a reference to an entity it does not know stops it with
@@ -24,6 +27,13 @@ public:
     // Parses the next piece. Returns false once the text is known not to be well-formed; later
     // pieces are then ignored.
     bool Feed(std::string_view chunk);
+    // The same for a piece that went through WidenLatin1.
+    bool FeedWidened(std::string_view utf8);
+
+    // True when no byte is above 127; such text needs no widening.
+    static bool IsAscii(std::string_view text);
+    // Appends the text with every byte above 127 written as the UTF-8 form of the same code.
+    static void WidenLatin1(std::string_view text, std::string& out);
     // Ends the text. Returns true when the whole text was well-formed.
     bool Finish();
 

@@ -62,6 +62,8 @@ TEST(XmlAnswerCheck, CountsExactNamesAtAnyDepthWhateverThePieceSize) {
         {"declaration naming another encoding",
          "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<ENVELOPE>caf\xE9 \x80 \x9D \xFF</ENVELOPE>",
          true, 1, 0},
+        {"declaration naming UTF-16", "<?xml version=\"1.0\" encoding=\"UTF-16\"?><ENVELOPE>\xE9</ENVELOPE>",
+         true, 1, 0},
         {"predefined entities and character references",
          "<ENVELOPE a=\"&quot;&lt;\">&amp;&#65;&#x42;<![CDATA[<VOUCHER>]]></ENVELOPE>", true, 1,
          0},
@@ -95,6 +97,21 @@ TEST(XmlAnswerCheck, ReportsTheFirstErrorWithLineAndColumn) {
     EXPECT_GT(check.ErrorColumn(), 0);
     EXPECT_NE(check.ErrorReason().find("mismatch"), std::string::npos) << check.ErrorReason();
     EXPECT_EQ(check.ErrorReason().back(), '\n');
+}
+
+TEST(XmlAnswerCheck, PositionsCountBytesOfTheEightBitText) {
+    // Every byte is one character: a widened byte must not shift the column.
+    long columns[2] = {0, 0};
+    const char* texts[2] = {"<ENVELOPE>ab</X>", "<ENVELOPE>\xE9\xFF</X>"};
+    for (int i = 0; i < 2; ++i) {
+        XmlAnswerCheck check;
+        check.Feed(texts[i]);
+        check.Finish();
+        ASSERT_TRUE(check.Failed());
+        EXPECT_EQ(check.ErrorLine(), 1);
+        columns[i] = check.ErrorColumn();
+    }
+    EXPECT_EQ(columns[1], columns[0]);
 }
 
 TEST(XmlAnswerCheck, StaysFlatOnALargeAnswer) {
