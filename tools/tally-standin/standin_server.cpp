@@ -597,8 +597,12 @@ struct StandinServer::Impl {
 
         Sent sent = SendAll(client.get(), head, !a.head_only);
         const bool cut = a.cuttable && (opt.fault == Fault::Reset || opt.fault == Fault::Stall);
+        // A replayed file shorter than the cut point is still cut, half-way.
+        const std::size_t cut_at = a.source == Answer::Body::Replay
+                                       ? std::min(kCutBytes, replay_size / 2)
+                                       : kCutBytes;
         BodyWriter body(client.get(), opt.rate_mb_per_s * 1e6,
-                        cut ? std::optional<std::size_t>(kCutBytes) : std::nullopt);
+                        cut ? std::optional<std::size_t>(cut_at) : std::nullopt);
         if (sent == Sent::Ok && !a.head_only) {
             switch (a.source) {
                 case Answer::Body::Fixed:
