@@ -82,6 +82,7 @@ ExportWindow::ExportWindow(Wizard& wizard)
     : wizard_(wizard), ui_(std::make_unique<Ui::ExportWindow>()) {
     ui_->setupUi(this);
     InitFrame(QString::fromUtf8(wizard_.State().appTitle));
+    SetFirstControl(ui_->btnStart);
     SetDefaultButton(ui_->btnStart);
     SetCancelButton(ui_->btnExit);
     connect(ui_->btnStart, &QPushButton::clicked, this, [this] { btnStartClick(); });

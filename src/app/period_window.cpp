@@ -43,6 +43,7 @@ PeriodWindow::PeriodWindow(Wizard& wizard)
     : wizard_(wizard), ui_(std::make_unique<Ui::PeriodWindow>()) {
     ui_->setupUi(this);
     InitFrame(FromUtf8(wizard_.State().appTitle));
+    SetFirstControl(ui_->edtFromDate);
     SetCancelButton(ui_->btnExit);
     for (QLineEdit* field : {ui_->edtFromDate, ui_->edtToDate, ui_->edtFileName}) EnterAsTab(field);
 

@@ -37,6 +37,7 @@ ServerSettingsWindow::ServerSettingsWindow(Wizard& wizard)
     : wizard_(wizard), ui_(std::make_unique<Ui::ServerSettingsWindow>()) {
     ui_->setupUi(this);
     InitFrame(QString::fromUtf8(wizard_.State().appTitle));
+    SetFirstControl(ui_->edtServerAddress);
     // The separator spans the client width at 84 % of its height.
     ui_->Bevel2->setGeometry(0, static_cast<int>(std::lround(height() * 84 / 100.0)), width(), 1);
     SetCancelButton(ui_->btnCancel);

@@ -19,6 +19,7 @@ WelcomeWindow::WelcomeWindow(Wizard& wizard)
     SharedState& state = wizard_.State();
     state.appTitle = AppTitle;
     InitFrame(QString::fromUtf8(state.appTitle));
+    SetFirstControl(ui_->btnNext);
     state.appDir = QFile::encodeName(QDir::currentPath()).toStdString();
 
     SetDefaultButton(ui_->btnNext);

@@ -54,8 +54,8 @@ void WizardWindow::ShowWizardWindow() {
     if (!target || !target->isEnabled()) {
         target = nullptr;
         // The first control in tab order that takes the focus.
-        QWidget* w = nextInFocusChain();
-        while (w && w != this) {
+        QWidget* w = firstControl_ ? firstControl_.data() : nextInFocusChain();
+        for (int guard = 0; w && guard < 100; ++guard) {
             if (w->isEnabled() && w->isVisible() && (w->focusPolicy() & Qt::TabFocus)) {
                 target = w;
                 break;

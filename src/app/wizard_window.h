@@ -23,6 +23,7 @@ public:
 protected:
     // To be called by a subclass once its form is set up.
     void InitFrame(const QString& caption);
+    void SetFirstControl(QWidget* control) { firstControl_ = control; }
     void SetDefaultButton(QPushButton* button) { defaultButton_ = button; }
     void SetCancelButton(QPushButton* button) { cancelButton_ = button; }
     void EnterAsTab(QLineEdit* field);
@@ -34,6 +35,7 @@ private:
     QPointer<QPushButton> defaultButton_;
     QPointer<QPushButton> cancelButton_;
     QPointer<QWidget> lastFocus_;
+    QPointer<QWidget> firstControl_;  // tab order 0
     bool shownBefore_ = false;
 };
 
