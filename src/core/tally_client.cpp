@@ -224,6 +224,12 @@ TallyExchangeResult Perform(Exchange& ex, std::string_view envelopeUtf8, std::st
         // since a big export takes long.
         curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT, 15L) == CURLE_OK &&
         curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L) == CURLE_OK &&
+        // A Tally machine that vanishes mid-answer is noticed instead of waited for forever.
+        curl_easy_setopt(h, CURLOPT_TCP_KEEPALIVE, 1L) == CURLE_OK &&
+        curl_easy_setopt(h, CURLOPT_TCP_KEEPIDLE, 60L) == CURLE_OK &&
+        curl_easy_setopt(h, CURLOPT_TCP_KEEPINTVL, 20L) == CURLE_OK &&
+        // Larger pieces mean fewer trips through the decoding chain on big answers.
+        curl_easy_setopt(h, CURLOPT_BUFFERSIZE, 256L * 1024) == CURLE_OK &&
         curl_easy_setopt(h, CURLOPT_HEADERFUNCTION, OnHeader) == CURLE_OK &&
         curl_easy_setopt(h, CURLOPT_HEADERDATA, &ex) == CURLE_OK &&
         curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, OnBody) == CURLE_OK &&

@@ -40,7 +40,8 @@ TallyExchangeResult PostToTallyStreaming(std::string_view envelopeUtf8, std::str
 // Collects the whole answer into TallyResponse (emptied first, and left empty on failure).
 std::int32_t PostToTally(std::string_view envelopeUtf8, std::string_view address, std::int32_t port);
 
-// "http://" + address + ":" + port in decimal.
+// "http://" + address + ":" + port in decimal; the address ends at its first NUL, as the
+// zero-terminated text it comes from.
 std::string TallyUrl(std::string_view address, std::int32_t port);
 
 }  // namespace korvane
