@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <charconv>
+#include <cstdint>
 #include <string_view>
 #include <tuple>
 
@@ -441,7 +442,7 @@ std::pair<std::size_t, std::size_t> Company::VoucherRange(const Period& period) 
     };
     const std::size_t first = period.from ? first_on_or_after(*period.from) : 0;
     std::size_t last = options_.vouchers;
-    if (period.to) last = *period.to == INT32_MAX ? last : first_on_or_after(*period.to + 1);
+    if (period.to) last = first_on_or_after(*period.to + 1);
     if (last < first) last = first;
     return {first, last};
 }
