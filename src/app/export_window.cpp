@@ -39,14 +39,20 @@ public:
     void BytesReceived(std::uint64_t bytes) noexcept override {
         // Called very often; a few updates a second keep the window alive without slowing
         // the transfer.
+        bytes_ = bytes;
         if (shownOnce_ && clock_.elapsed() - lastUpdateMs_ < 100) return;
         shownOnce_ = true;
         lastUpdateMs_ = clock_.elapsed();
         try {
-            window_.ShowTransfer(bytes, static_cast<double>(lastUpdateMs_) / 1000.0);
+            ShowTransfer();
         } catch (...) {
             // Nothing may leave a callback of the transfer.
         }
+    }
+
+    // The figures at the end of the transfer, which the throttle may have skipped.
+    void ShowTransfer() {
+        window_.ShowTransfer(bytes_, static_cast<double>(clock_.elapsed()) / 1000.0);
     }
 
     void AddonMessage(const std::string& message) override {
@@ -64,6 +70,7 @@ private:
     Dialogs& dialogs_;
     QElapsedTimer clock_;
     qint64 lastUpdateMs_ = 0;
+    std::uint64_t bytes_ = 0;
     bool shownOnce_ = false;
 };
 
@@ -121,6 +128,7 @@ void ExportWindow::btnStartClick() {
                             state.serverAddressText, state.serverPortText};
     WindowObserver observer(*this, wizard_.GetDialogs());
     const ExportOutcome outcome = RunExport(settings, observer);
+    observer.ShowTransfer();
     switch (outcome) {
     case ExportOutcome::TallyUnreachable:
     case ExportOutcome::NoCompany:

@@ -11,10 +11,15 @@
 #include "core/shared_state.h"
 #include "ui_welcome_window.h"
 
+// The picture lives in the static library's resources, which a program linking the library
+// must register explicitly.
+static void RegisterResources() { Q_INIT_RESOURCE(resources); }
+
 namespace korvane {
 
 WelcomeWindow::WelcomeWindow(Wizard& wizard)
     : wizard_(wizard), ui_(std::make_unique<Ui::WelcomeWindow>()) {
+    RegisterResources();
     ui_->setupUi(this);
     SharedState& state = wizard_.State();
     state.appTitle = AppTitle;
