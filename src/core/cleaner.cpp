@@ -21,12 +21,19 @@ constexpr std::size_t kRefLength = 4;
 // 255 are code-page text and pass untouched.
 constexpr bool is_dropped(unsigned char c) { return c < 32 && c != 9 && c != 10 && c != 13; }
 
-// Length of the run of ordinary bytes (kept, and not '&') at the start of in[0, n); the run is
-// also copied to out. Only whole blocks are examined; the caller handles the tail byte by byte.
-// A block is stored whole before its first special byte is known, which is safe because the
-// caller's output has room for every input byte still to come.
+// How far a block scan got: bytes read from the input and bytes written to the output.
+struct Progress {
+    std::size_t read;
+    std::size_t written;
+};
+
+// Cleans whole blocks from the start of in[0, n) into out as long as no '&' appears, since only
+// a '&' can start a reference; stops at a '&' (or, in the portable form, at any byte that needs
+// a look) and leaves it and any tail shorter than a block to the byte loop. A block is stored
+// whole before it is examined, which is safe because the caller's output has room for every
+// input byte still to come.
 #if defined(KORVANE_CLEANER_SSE2)
-std::size_t copy_ordinary_run(const char* in, std::size_t n, char* out) {
+Progress clean_blocks(const char* in, std::size_t n, char* out) {
     const __m128i high3 = _mm_set1_epi8(static_cast<char>(0xE0));
     const __m128i zero = _mm_setzero_si128();
     const __m128i tab = _mm_set1_epi8(9);
@@ -34,26 +41,43 @@ std::size_t copy_ordinary_run(const char* in, std::size_t n, char* out) {
     const __m128i cr = _mm_set1_epi8(13);
     const __m128i amp = _mm_set1_epi8('&');
     std::size_t i = 0;
+    std::size_t o = 0;
     while (i + 16 <= n) {
         const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + i));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), v);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + o), v);
         // A byte below 32 has its top three bits clear.
         const __m128i control = _mm_cmpeq_epi8(_mm_and_si128(v, high3), zero);
         const __m128i allowed = _mm_or_si128(
             _mm_or_si128(_mm_cmpeq_epi8(v, tab), _mm_cmpeq_epi8(v, lf)), _mm_cmpeq_epi8(v, cr));
-        const __m128i special =
-            _mm_or_si128(_mm_andnot_si128(allowed, control), _mm_cmpeq_epi8(v, amp));
-        const unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(special));
-        if (mask != 0) return i + static_cast<std::size_t>(std::countr_zero(mask));
-        i += 16;
+        const auto dropped =
+            static_cast<unsigned>(_mm_movemask_epi8(_mm_andnot_si128(allowed, control)));
+        const auto amps = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, amp)));
+        if ((dropped | amps) == 0) {  // the common case: an ordinary block, already copied
+            i += 16;
+            o += 16;
+            continue;
+        }
+        const unsigned take = amps != 0 ? static_cast<unsigned>(std::countr_zero(amps)) : 16;
+        if ((dropped & ((1u << take) - 1)) == 0) {
+            o += take;
+        } else {
+            // Text full of control bytes: write every byte but advance only past kept ones, so
+            // that no branch depends on each byte.
+            for (unsigned j = 0; j < take; ++j) {
+                out[o] = in[i + j];
+                o += ((dropped >> j) & 1u) ^ 1u;
+            }
+        }
+        i += take;
+        if (take < 16) break;
     }
-    return i;
+    return {i, o};
 }
 #else
 // Eight bytes at a time in a 64-bit word. The classic "has a byte less than" test flags the
 // lowest such byte exactly (a borrow only spreads upwards), so the run ends at the lowest flag.
 // Tab, line feed and carriage return are flagged too and then kept by the byte loop.
-std::size_t copy_ordinary_run(const char* in, std::size_t n, char* out) {
+Progress clean_blocks(const char* in, std::size_t n, char* out) {
     constexpr std::uint64_t ones = 0x0101010101010101ULL;
     constexpr std::uint64_t highs = 0x8080808080808080ULL;
     std::size_t i = 0;
@@ -65,14 +89,13 @@ std::size_t copy_ordinary_run(const char* in, std::size_t n, char* out) {
         const std::uint64_t flags = ((x - ones * 32) & ~x & highs) | ((amp - ones) & ~amp & highs);
         if (flags != 0) {
             if constexpr (std::endian::native == std::endian::little) {
-                return i + static_cast<std::size_t>(std::countr_zero(flags)) / 8;
-            } else {
-                return i;
+                i += static_cast<std::size_t>(std::countr_zero(flags)) / 8;
             }
+            break;
         }
         i += 8;
     }
-    return i;
+    return {i, i};
 }
 #endif
 
@@ -85,10 +108,10 @@ std::size_t clean_into(const char* in, std::size_t n, char* out, std::size_t o,
     std::size_t m = matched;
     while (i < n) {
         if (m == 0) {
-            // Typical text is long runs of ordinary bytes; only '&' or a control byte needs a look.
-            const std::size_t run = copy_ordinary_run(in + i, n - i, out + o);
-            i += run;
-            o += run;
+            // Whole blocks at once while no reference can start; the byte loop takes the rest.
+            const Progress done = clean_blocks(in + i, n - i, out + o);
+            i += done.read;
+            o += done.written;
             if (i == n) break;
         }
         const auto c = static_cast<unsigned char>(in[i++]);
