@@ -61,7 +61,8 @@ std::string Serialise(xmlDoc* doc) {
     if (save == nullptr) throw std::bad_alloc();
     const long written = xmlSaveTree(save, xmlDocGetRootElement(doc));
     const int closed = xmlSaveClose(save);
-    if (written < 0 || closed < 0) throw std::runtime_error("the export request could not be serialised");
+    if (written < 0 || closed < 0)
+        throw std::runtime_error("the export request could not be serialised");
     return std::string(reinterpret_cast<const char*>(xmlBufferContent(buffer.get())),
                        static_cast<std::size_t>(xmlBufferLength(buffer.get())));
 }

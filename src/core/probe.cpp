@@ -36,7 +36,8 @@ std::int32_t ProbeTally(std::string_view serverPortText, std::string_view server
     const std::int32_t rc = PostToTally(ProbeEnvelope, serverAddressText, port);
     if (rc == TALLY_OK) return rc;
 
-    const char* question = rc == TALLY_NO_COMPANY ? ProbeNoCompanyQuestion : ProbeUnreachableQuestion;
+    const char* question =
+        rc == TALLY_NO_COMPANY ? ProbeNoCompanyQuestion : ProbeUnreachableQuestion;
     if (questions.AskYesNo(question)) return rc;
     // A refused retry ends the program as a failure.
     control.Terminate();

@@ -13,7 +13,9 @@ class ResponseDecoder {
 public:
     explicit ResponseDecoder(std::string_view contentType);
     void Feed(std::string_view bytes, std::string& out);  // appends
-    void Finish(std::string& out);                       // throws std::runtime_error on a cut-off character that cannot be decoded
+    // Ends the answer. Throws std::runtime_error on a cut-off character that cannot be decoded
+    // (half a UTF-16 unit); a cut-off UTF-8 sequence is kept as bytes.
+    void Finish(std::string& out);
     std::uint64_t ReplacedCount() const;
 
     enum class Encoding { Utf8, Utf16LE, Utf16BE, SingleByte };

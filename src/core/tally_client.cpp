@@ -51,7 +51,10 @@ std::string Utf8ToUtf16LE(std::string_view text) {
             ++i;
             continue;
         }
-        int length = b >= 0xC2 && b <= 0xDF ? 2 : b >= 0xE0 && b <= 0xEF ? 3 : b >= 0xF0 && b <= 0xF4 ? 4 : 0;
+        const int length = b >= 0xC2 && b <= 0xDF   ? 2
+                           : b >= 0xE0 && b <= 0xEF ? 3
+                           : b >= 0xF0 && b <= 0xF4 ? 4
+                                                    : 0;
         char32_t cp = 0;
         bool valid = length > 0 && i + length <= n;
         if (valid) {
@@ -295,7 +298,8 @@ private:
 };
 }  // namespace
 
-std::int32_t PostToTally(std::string_view envelopeUtf8, std::string_view address, std::int32_t port) {
+std::int32_t PostToTally(std::string_view envelopeUtf8, std::string_view address,
+                         std::int32_t port) {
     TallyResponse.clear();
     std::string answer;
     CollectingConsumer consumer(answer);

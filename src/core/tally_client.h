@@ -38,7 +38,8 @@ TallyExchangeResult PostToTallyStreaming(std::string_view envelopeUtf8, std::str
                                          std::int32_t port, TallyAnswerConsumer& consumer);
 
 // Collects the whole answer into TallyResponse (emptied first, and left empty on failure).
-std::int32_t PostToTally(std::string_view envelopeUtf8, std::string_view address, std::int32_t port);
+std::int32_t PostToTally(std::string_view envelopeUtf8, std::string_view address,
+                         std::int32_t port);
 
 // "http://" + address + ":" + port in decimal; the address ends at its first NUL, as the
 // zero-terminated text it comes from.

@@ -54,8 +54,9 @@ std::vector<std::string> Names(const std::vector<Element>& elements) {
 TEST(ExportRequest, AppendsThePeriodAfterTheVoucherTypeInOrder) {
     ExportRequest r = BuildExportRequest("1/4/2023", "31/3/2024");
     ASSERT_TRUE(r.document);
-    EXPECT_EQ(Names(ChildrenOf(r.text, "STATICVARIABLES")),
-              (std::vector<std::string>{"SVEXPORTFORMAT", "SVVOUCHERTYPE", "SVFROMDATE", "SVTODATE"}));
+    EXPECT_EQ(
+        Names(ChildrenOf(r.text, "STATICVARIABLES")),
+        (std::vector<std::string>{"SVEXPORTFORMAT", "SVVOUCHERTYPE", "SVFROMDATE", "SVTODATE"}));
     EXPECT_EQ(Names(ChildrenOf(r.text, "REQUESTDESC")),
               (std::vector<std::string>{"STATICVARIABLES", "REPORTNAME"}));
     EXPECT_EQ(Names(ChildrenOf(r.text, "ENVELOPE")), (std::vector<std::string>{"HEADER", "BODY"}));
@@ -78,8 +79,8 @@ TEST(ExportRequest, FieldTextsGoOutExactlyAsTyped) {
     const struct {
         std::string from, to;
     } cases[] = {
-        {"1/4/2023 ", " 31/3/2024"},        // blanks kept
-        {"", "31-3-2024"},                  // empty gives an element without text
+        {"1/4/2023 ", " 31/3/2024"},          // blanks kept
+        {"", "31-3-2024"},                    // empty gives an element without text
         {"1 & 2 < 3 > 0", "\"quoted\" 'x'"},  // reserved characters escaped by the serialiser
         {"1.4.2023", "\xC3\xA9t\xC3\xA9 \xE2\x82\xB9"},  // non-ASCII stays UTF-8 text
     };

@@ -44,11 +44,12 @@ public:
 
 TEST(Probe, EnvelopeIsTheEmptyImportRequest) {
     ASSERT_EQ(ProbeEnvelope.size(), 256u);
-    EXPECT_EQ(ProbeEnvelope,
-              "<ENVELOPE><HEADER><TALLYREQUEST>Import Data</TALLYREQUEST></HEADER><BODY><IMPORTDATA>"
-              "<REQUESTDESC><REPORTNAME>All Masters</REPORTNAME></REQUESTDESC><REQUESTDATA>"
-              "<TALLYMESSAGE xmlns:UDF=\"TallyUDF\"></TALLYMESSAGE></REQUESTDATA></IMPORTDATA>"
-              "</BODY></ENVELOPE>");
+    EXPECT_EQ(
+        ProbeEnvelope,
+        "<ENVELOPE><HEADER><TALLYREQUEST>Import Data</TALLYREQUEST></HEADER><BODY><IMPORTDATA>"
+        "<REQUESTDESC><REPORTNAME>All Masters</REPORTNAME></REQUESTDESC><REQUESTDATA>"
+        "<TALLYMESSAGE xmlns:UDF=\"TallyUDF\"></TALLYMESSAGE></REQUESTDATA></IMPORTDATA>"
+        "</BODY></ENVELOPE>");
     // Well-formed, with an empty TALLYMESSAGE.
     std::unique_ptr<xmlDoc, void (*)(xmlDoc*)> doc(
         xmlReadMemory(ProbeEnvelope.data(), static_cast<int>(ProbeEnvelope.size()), nullptr,
@@ -59,7 +60,8 @@ TEST(Probe, EnvelopeIsTheEmptyImportRequest) {
 
 TEST(Probe, QuestionsUseCarriageReturnsAsLineBreaks) {
     EXPECT_STREQ(ProbeNoCompanyQuestion,
-                 "No Company is open in Tally!!!\x0D" "Atleast one company must be open in Tally.\x0D\x0D"
+                 "No Company is open in Tally!!!\x0D"
+                 "Atleast one company must be open in Tally.\x0D\x0D"
                  "You must start Tally Software and open the\x0D"
                  "Company in which data is to be imported.\x0DWant to retry ?");
     EXPECT_STREQ(ProbeUnreachableQuestion,
@@ -76,7 +78,8 @@ TEST(Probe, PortTextThatIsNotAWholeNumberFailsBeforeAnythingIsSent) {
             ProbeTally(text, "127.0.0.1", questions, control);
             ADD_FAILURE() << "no conversion error for '" << text << "'";
         } catch (const ConversionError& e) {
-            EXPECT_EQ(std::string(e.what()), "'" + std::string(text) + "' is not a valid integer value");
+            EXPECT_EQ(std::string(e.what()),
+                      "'" + std::string(text) + "' is not a valid integer value");
         }
         EXPECT_TRUE(questions.asked.empty());
         EXPECT_TRUE(control.calls.empty());
@@ -85,7 +88,8 @@ TEST(Probe, PortTextThatIsNotAWholeNumberFailsBeforeAnythingIsSent) {
 }
 
 TEST(Probe, UnreachableServerAsksToRetry) {
-    const std::string port = " " + std::to_string(testing::UnusedLoopbackPort());  // leading blank is fine
+    const std::string port =
+        " " + std::to_string(testing::UnusedLoopbackPort());  // leading blank is fine
     {
         ScriptedQuestions yes(true);
         RecordingControl control;
@@ -123,7 +127,8 @@ TEST(Probe, AgainstTheStandin) {
         testing::StandinProcess tally(TALLY_STANDIN_PATH, {"--fault", "no-company"});
         ScriptedQuestions yes(true);
         RecordingControl control;
-        EXPECT_EQ(ProbeTally(std::to_string(tally.Port()), "127.0.0.1", yes, control), TALLY_NO_COMPANY);
+        EXPECT_EQ(ProbeTally(std::to_string(tally.Port()), "127.0.0.1", yes, control),
+                  TALLY_NO_COMPANY);
         EXPECT_EQ(yes.asked, std::vector<std::string>{ProbeNoCompanyQuestion});
 
         ScriptedQuestions no(false);

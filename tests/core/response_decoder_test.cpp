@@ -73,14 +73,19 @@ TEST(ResponseDecoder, DecodesEachEncodingToWindows1252) {
          Utf16(u"x\u00E9", false), "x\xE9", 0},
         {"UTF-16BE by charset", "text/xml;charset=utf-16be", Utf16(u"x\u0152", true), "x\x8C", 0},
         {"surrogate pair counts once; lone halves count each", le,
-         Utf16(u"a\U0001F600b", false) + Utf16(u"\xD800" u"c\xDC00", false), "a?b?c?", 3},
-        {"U+0000 comes through", le, Utf16(std::u16string(u"a\0b", 3), false), std::string("a\0b", 3), 0},
+         Utf16(u"a\U0001F600b", false) + Utf16(std::u16string{0xD800, u'c', 0xDC00}, false),
+         "a?b?c?", 3},
+        {"U+0000 comes through", le, Utf16(std::u16string(u"a\0b", 3), false),
+         std::string("a\0b", 3), 0},
         {"byte-order mark beats the charset: UTF-8", le, "\xEF\xBB\xBF\xC3\xA9", "\xE9", 0},
         {"byte-order mark beats the charset: UTF-16LE", "text/xml; charset=windows-1252",
          "\xFF\xFE" + Utf16(u"\u00E9", false), "\xE9", 0},
-        {"byte-order mark beats the charset: UTF-16BE", "", "\xFE\xFF" + Utf16(u"\u20AC", true), "\x80", 0},
-        {"windows-1252 passes every byte", "text/xml; charset=windows-1252", "\x80\x81\xE9\xFF", "\x80\x81\xE9\xFF", 0},
-        {"latin1 and ascii labels read as Windows-1252", "text/xml; charset=ISO-8859-1", "\x93\xE9", "\x93\xE9", 0},
+        {"byte-order mark beats the charset: UTF-16BE", "", "\xFE\xFF" + Utf16(u"\u20AC", true),
+         "\x80", 0},
+        {"windows-1252 passes every byte", "text/xml; charset=windows-1252", "\x80\x81\xE9\xFF",
+         "\x80\x81\xE9\xFF", 0},
+        {"latin1 and ascii labels read as Windows-1252", "text/xml; charset=ISO-8859-1", "\x93\xE9",
+         "\x93\xE9", 0},
         {"us-ascii keeps high bytes", "text/plain; charset=us-ascii", "\xE9", "\xE9", 0},
         {"unknown charset falls back to UTF-8", "text/xml; charset=klingon", "\xC3\xA9", "\xE9", 0},
         {"shorter than a mark", "", "\xEF\xBB", "\xEF\xBB", 0},
@@ -118,7 +123,8 @@ TEST(ResponseDecoder, AgreesWithTheCLibraryOnEveryCharacter) {
         iconv(cd, nullptr, nullptr, nullptr, nullptr);
         const bool held = iconv(cd, &inp, &inLeft, &outp, &outLeft) != static_cast<std::size_t>(-1);
         // Windows keeps its five undefined bytes as the matching C1 controls.
-        const bool undefinedByte = cp == 0x81 || cp == 0x8D || cp == 0x8F || cp == 0x90 || cp == 0x9D;
+        const bool undefinedByte =
+            cp == 0x81 || cp == 0x8D || cp == 0x8F || cp == 0x90 || cp == 0x9D;
         if (held) {
             expected += outByte;
         } else if (undefinedByte) {
@@ -132,7 +138,8 @@ TEST(ResponseDecoder, AgreesWithTheCLibraryOnEveryCharacter) {
         } else if (cp < 0x800) {
             utf8 += {char(0xC0 | (cp >> 6)), char(0x80 | (cp & 0x3F))};
         } else if (cp < 0x10000) {
-            utf8 += {char(0xE0 | (cp >> 12)), char(0x80 | ((cp >> 6) & 0x3F)), char(0x80 | (cp & 0x3F))};
+            utf8 += {char(0xE0 | (cp >> 12)), char(0x80 | ((cp >> 6) & 0x3F)),
+                     char(0x80 | (cp & 0x3F))};
         } else {
             utf8 += {char(0xF0 | (cp >> 18)), char(0x80 | ((cp >> 12) & 0x3F)),
                      char(0x80 | ((cp >> 6) & 0x3F)), char(0x80 | (cp & 0x3F))};
@@ -172,20 +179,28 @@ TEST(ResponseDecoder, AgreesWithTheCLibraryOnEveryCharacter) {
 // surrogate pair. Feeding in pieces must give what feeding at once gives.
 TEST(ResponseDecoder, PiecesGiveTheSameTextAsTheWhole) {
     std::mt19937 random(20240611);
-    const std::vector<std::u16string> pieces = {u"<VOUCHER>", u"plain ascii text here ", u"\u00E9",
-                                                u"\u20AC", u"\u20B9", u"\u0915\u093E",
-                                                u"\U0001F600", u"\r\n", u"&amp;"};
+    const std::vector<std::u16string> pieces = {
+        u"<VOUCHER>", u"plain ascii text here ", u"\u00E9",     u"\u20AC",
+        u"\u20B9",    u"\u0915\u093E",           u"\U0001F600", u"\r\n",
+        u"&amp;"};
     std::u16string text;
     for (int i = 0; i < 3000; ++i) text += pieces[random() % pieces.size()];
 
     std::string utf8;
     for (std::size_t i = 0; i < text.size(); ++i) {
         char32_t cp = text[i];
-        if (cp >= 0xD800 && cp <= 0xDBFF) cp = 0x10000 + ((cp - 0xD800) << 10) + (text[++i] - 0xDC00);
-        if (cp < 0x80) utf8 += char(cp);
-        else if (cp < 0x800) utf8 += {char(0xC0 | (cp >> 6)), char(0x80 | (cp & 0x3F))};
-        else if (cp < 0x10000) utf8 += {char(0xE0 | (cp >> 12)), char(0x80 | ((cp >> 6) & 0x3F)), char(0x80 | (cp & 0x3F))};
-        else utf8 += {char(0xF0 | (cp >> 18)), char(0x80 | ((cp >> 12) & 0x3F)), char(0x80 | ((cp >> 6) & 0x3F)), char(0x80 | (cp & 0x3F))};
+        if (cp >= 0xD800 && cp <= 0xDBFF)
+            cp = 0x10000 + ((cp - 0xD800) << 10) + (text[++i] - 0xDC00);
+        if (cp < 0x80)
+            utf8 += char(cp);
+        else if (cp < 0x800)
+            utf8 += {char(0xC0 | (cp >> 6)), char(0x80 | (cp & 0x3F))};
+        else if (cp < 0x10000)
+            utf8 += {char(0xE0 | (cp >> 12)), char(0x80 | ((cp >> 6) & 0x3F)),
+                     char(0x80 | (cp & 0x3F))};
+        else
+            utf8 += {char(0xF0 | (cp >> 18)), char(0x80 | ((cp >> 12) & 0x3F)),
+                     char(0x80 | ((cp >> 6) & 0x3F)), char(0x80 | (cp & 0x3F))};
         if (i % 97 == 0) utf8 += "\xE9\xC3";  // bytes that are not UTF-8
     }
     struct {
@@ -202,9 +217,11 @@ TEST(ResponseDecoder, PiecesGiveTheSameTextAsTheWhole) {
         for (int round = 0; round < 40; ++round) {
             std::vector<std::size_t> cuts;
             if (round == 0) {
-                for (std::size_t c = 1; c < in.bytes.size(); ++c) cuts.push_back(c);  // byte by byte
+                for (std::size_t c = 1; c < in.bytes.size(); ++c)
+                    cuts.push_back(c);  // byte by byte
             } else {
-                for (std::size_t c = random() % 7; c < in.bytes.size(); c += 1 + random() % (round * 5))
+                for (std::size_t c = random() % 7; c < in.bytes.size();
+                     c += 1 + random() % (round * 5))
                     cuts.push_back(c);
             }
             std::uint64_t replaced = 0;

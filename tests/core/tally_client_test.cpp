@@ -1,14 +1,13 @@
 #include "core/tally_client.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <fstream>
 #include <stdexcept>
 #include <string>
 #include <vector>
-
-#include <unistd.h>
 
 #include "core/export_request.h"
 #include "core/probe.h"
@@ -94,7 +93,7 @@ TEST(TallyClientStandin, ExportAnswerKeepsWindows1252AndCountsTheRest) {
     EXPECT_NE(text.find('\xE9'), std::string::npos) << "é lost";
     EXPECT_EQ(text.find('\0'), std::string::npos) << "UTF-16 taken for single bytes";
     EXPECT_GT(r.replacedCharacters, 0u) << "rupee sign and Devanagari must be replaced";
-    EXPECT_EQ(r.bytesReceived, collector.lastProgress == 0 ? r.bytesReceived : r.bytesReceived);
+    EXPECT_LE(collector.lastProgress, r.bytesReceived);
     // UTF-16: two bytes a character, all of it passed on.
     EXPECT_GE(r.bytesReceived, 2 * text.size());
     EXPECT_GT(collector.pieces, 1);
@@ -108,7 +107,8 @@ TEST(TallyClientStandin, ExportAnswerKeepsWindows1252AndCountsTheRest) {
 TEST(TallyClientStandin, ProbeIsAnswered) {
     testing::StandinProcess tally(TALLY_STANDIN_PATH);
     EXPECT_EQ(PostToTally(ProbeEnvelope, "127.0.0.1", tally.Port()), TALLY_OK);
-    EXPECT_NE(TallyResponse.find("<RESPONSE>"), std::string::npos) << TallyResponse;
+    // An import answer, so the UTF-16 body matched its declared charset.
+    EXPECT_NE(TallyResponse.find("<CREATED>0</CREATED>"), std::string::npos) << TallyResponse;
     EXPECT_EQ(PostToTally(ProbeEnvelope, "localhost", tally.Port()), TALLY_OK);
 }
 
@@ -159,7 +159,9 @@ TEST(TallyClientStandin, EachAnswerEncoding) {
         std::uint64_t replaced;
     } cases[] = {
         {"UTF-16LE as Tally sends it", le(u"<A>\u00E9\u20B9\U0001F600</A>"), "utf-16", TALLY_OK,
-         "<A>\xE9?" "?</A>", 2},
+         "<A>\xE9?"
+         "?</A>",
+         2},
         {"UTF-16BE with its mark under a utf-16 label", "\xFE\xFF" + le(u"<A>\u20AC</A>", true),
          "utf-16", TALLY_OK, "<A>\x80</A>", 0},
         {"UTF-8", "<A>\xC3\xA9\xE2\x82\xB9</A>", "utf-8", TALLY_OK, "<A>\xE9?</A>", 1},
