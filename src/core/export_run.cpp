@@ -73,47 +73,60 @@ std::string ReplacedCharactersLine(std::uint64_t replaced) {
 
 namespace {
 
-// Hands cleaned text from the receiving thread to the parsing thread. It holds at most
-// `capacity` pieces, so the receiver waits when the parser falls behind and memory stays flat;
-// emptied buffers travel back to be filled again, so steady state allocates nothing.
+// Cleaned text is handed to the parser in pieces of at most this size: large enough that the
+// two threads rarely meet at the lock, small enough that memory stays a few megabytes.
+constexpr std::size_t PieceSize = 1024 * 1024;
+constexpr std::size_t PiecesInFlight = 4;
+// The enciphered text goes to disk in batches of at least this size.
+constexpr std::size_t SpoolBatch = 1024 * 1024;
+
+// One buffer of text for the parser; widening at most doubles a piece.
+struct Piece {
+    std::unique_ptr<char[]> bytes;
+    std::size_t size = 0;
+    static constexpr std::size_t Capacity = 2 * PieceSize;
+};
+
+// Hands text from the receiving thread to the parsing thread through a fixed set of buffers,
+// allocated once: the receiver waits for a free one when the parser falls behind, so memory
+// stays flat and nothing is allocated or zeroed per piece.
 class TextHandover {
 public:
-    explicit TextHandover(std::size_t capacity) : capacity_(capacity) {}
+    TextHandover() {
+        for (std::size_t i = 0; i < PiecesInFlight; ++i) {
+            free_.push_back(Piece{std::make_unique_for_overwrite<char[]>(Piece::Capacity), 0});
+        }
+    }
 
-    // Queues the piece and leaves `piece` an empty buffer to fill next.
-    void Put(std::string& piece) {
+    // A free buffer to fill; an empty one (no bytes) once the text is no longer wanted.
+    Piece Acquire() {
         std::unique_lock lock(mutex_);
-        changed_.wait(lock, [&] { return full_.size() < capacity_ || abandoned_; });
-        if (abandoned_) {
-            piece.clear();
-            return;
-        }
-        const bool wasEmpty = full_.empty();
+        changed_.wait(lock, [&] { return !free_.empty() || abandoned_; });
+        if (abandoned_) return Piece{};
+        Piece piece = std::move(free_.back());
+        free_.pop_back();
+        return piece;
+    }
+
+    void Put(Piece piece) {
+        std::lock_guard lock(mutex_);
+        if (abandoned_) return;
         full_.push_back(std::move(piece));
-        if (wasEmpty) changed_.notify_all();  // the parser may be waiting for text
-        if (spare_.empty()) {
-            piece = std::string();
-        } else {
-            piece = std::move(spare_.back());
-            spare_.pop_back();
-        }
-        piece.clear();
+        if (full_.size() == 1) changed_.notify_all();  // the parser may be waiting for text
     }
 
     // Gives back the buffer the parser is done with and waits for the next piece; false once
     // the receiver has closed and everything was taken.
-    bool Take(std::string& piece) {
+    bool Take(Piece& piece) {
         std::unique_lock lock(mutex_);
-        if (piece.capacity() != 0 && spare_.size() < capacity_) {
-            piece.clear();
-            spare_.push_back(std::move(piece));
+        if (piece.bytes) {
+            free_.push_back(std::move(piece));
+            if (free_.size() == 1) changed_.notify_all();  // the receiver may be waiting
         }
         changed_.wait(lock, [&] { return !full_.empty() || closed_ || abandoned_; });
         if (full_.empty() || abandoned_) return false;
-        const bool wasFull = full_.size() >= capacity_;
         piece = std::move(full_.front());
         full_.pop_front();
-        if (wasFull) changed_.notify_all();  // the receiver may be waiting for room
         return true;
     }
 
@@ -128,7 +141,6 @@ public:
     void Abandon() {
         std::lock_guard lock(mutex_);
         abandoned_ = true;
-        full_.clear();
         changed_.notify_all();
     }
 
@@ -140,19 +152,11 @@ public:
 private:
     std::mutex mutex_;
     std::condition_variable changed_;
-    std::deque<std::string> full_;
-    std::vector<std::string> spare_;
-    std::size_t capacity_;
+    std::deque<Piece> full_;
+    std::vector<Piece> free_;
     bool closed_ = false;
     bool abandoned_ = false;
 };
-
-// Cleaned text is handed to the parser in pieces of about this size: large enough that the two
-// threads rarely meet at the lock, small enough that memory stays a few megabytes.
-constexpr std::size_t PieceSize = 1024 * 1024;
-constexpr std::size_t PiecesInFlight = 4;
-// The enciphered text goes to disk in batches of at least this size.
-constexpr std::size_t SpoolBatch = 1024 * 1024;
 
 // The parser's thread. It only parses: everything the user sees happens on the caller's thread.
 class ParseWorker {
@@ -182,10 +186,10 @@ public:
 private:
     void Run() noexcept {
         try {
-            std::string piece;
+            Piece piece;
             bool wellFormed = true;
             while (handover_.Take(piece)) {
-                if (!check_.FeedWidened(piece)) {
+                if (!check_.FeedWidened(std::string_view(piece.bytes.get(), piece.size))) {
                     wellFormed = false;
                     // The verdict is known; the receiver need not wait for the parser any more.
                     handover_.Abandon();
@@ -200,7 +204,7 @@ private:
     }
 
     XmlAnswerCheck check_;
-    TextHandover handover_{PiecesInFlight};
+    TextHandover handover_;
     std::exception_ptr error_;
     std::thread thread_;  // last: starts once everything it uses exists
 };
@@ -211,8 +215,8 @@ private:
 // written in full; the output's error is raised when the export would write the file.
 class EncipheredSpool {
 public:
-    explicit EncipheredSpool(const std::string& outputFileName) {
-        pending_.reserve(SpoolBatch + 2 * PieceSize);
+    explicit EncipheredSpool(const std::string& outputFileName)
+        : pending_(std::make_unique_for_overwrite<std::uint8_t[]>(SpoolBatch)) {
         try {
             writer_ = std::make_unique<AtomicFileWriter>(outputFileName);
             return;
@@ -227,12 +231,14 @@ public:
     }
 
     void Write(std::string_view plain) {
-        if (!writer_ || plain.empty()) return;
-        const std::size_t at = pending_.size();
-        pending_.resize(at + plain.size());
-        cipher_.Process(reinterpret_cast<const std::uint8_t*>(plain.data()), plain.size(),
-                        reinterpret_cast<std::uint8_t*>(pending_.data() + at));
-        if (pending_.size() >= SpoolBatch) WritePending();
+        while (writer_ && !plain.empty()) {
+            const std::size_t n = std::min(plain.size(), SpoolBatch - pendingSize_);
+            cipher_.Process(reinterpret_cast<const std::uint8_t*>(plain.data()), n,
+                            pending_.get() + pendingSize_);
+            pendingSize_ += n;
+            plain.remove_prefix(n);
+            if (pendingSize_ == SpoolBatch) WritePending();
+        }
     }
 
     // Makes the output file: CR LF after the enciphered text, then the atomic replacement.
@@ -277,7 +283,7 @@ public:
             passOn(cipherText.data(), static_cast<std::size_t>(n));
             onDisk += static_cast<std::uint64_t>(n);
         }
-        passOn(pending_.data(), pending_.size());
+        passOn(reinterpret_cast<const char*>(pending_.get()), pendingSize_);
         // Every batch went to the file in one large write; anything else would be a gap.
         if (onDisk != writer_->BytesWritten()) throw IoError(100, IoErrorMessage(100));
         parseErr.Write("\r\n");
@@ -289,23 +295,26 @@ public:
 
 private:
     // Hands the enciphered bytes to the writer in batches larger than its own buffer, so that
-    // every batch is on disk once written and the file can be read back for Parse.err.
+    // every batch is on disk once written and the file can be read back for Parse.err (the
+    // last, smaller part is still here then).
     void WritePending() {
-        if (!writer_ || pending_.empty()) return;
+        if (!writer_ || pendingSize_ == 0) return;
         try {
-            writer_->Write(pending_);
+            writer_->Write(
+                std::string_view(reinterpret_cast<const char*>(pending_.get()), pendingSize_));
         } catch (const IoError& e) {
             writeError_ = e;
             writer_.reset();  // discards the temporary file
         }
-        pending_.clear();
+        pendingSize_ = 0;
     }
 
     std::unique_ptr<AtomicFileWriter> writer_;
     std::optional<IoError> outputError_;
     std::optional<IoError> writeError_;
     StreamCipher cipher_{ExportKey, true};
-    std::string pending_;  // enciphered bytes not yet handed to the writer
+    std::unique_ptr<std::uint8_t[]> pending_;  // enciphered bytes not yet handed to the writer
+    std::size_t pendingSize_ = 0;
 };
 
 // Receives the decoded answer on the caller's thread (inside the HTTP transfer): cleans it,
@@ -314,7 +323,7 @@ class AnswerSink : public TallyAnswerConsumer {
 public:
     AnswerSink(ExportObserver& observer, EncipheredSpool& spool, TextHandover& handover)
         : observer_(observer), spool_(spool), handover_(handover) {
-        piece_.reserve(PieceSize + PieceSize / 4);
+        piece_.reserve(2 * PieceSize);
     }
 
     void OnText(std::string_view text) override {
@@ -341,16 +350,17 @@ public:
 
 private:
     void Pass() {
-        if (piece_.empty()) return;
         spool_.Write(piece_);
         // The parser reads UTF-8; widening here keeps that work off the parsing thread.
-        if (XmlAnswerCheck::IsAscii(piece_)) {
-            handover_.Put(piece_);
-        } else {
-            XmlAnswerCheck::WidenLatin1(piece_, widened_);
-            piece_.clear();
-            handover_.Put(widened_);
+        for (std::string_view text = piece_; !text.empty();) {
+            const std::string_view part = text.substr(0, PieceSize);
+            text.remove_prefix(part.size());
+            Piece piece = handover_.Acquire();
+            if (!piece.bytes) break;  // the parser has its verdict already
+            piece.size = XmlAnswerCheck::WidenLatin1(part, piece.bytes.get());
+            handover_.Put(std::move(piece));
         }
+        piece_.clear();
     }
 
     ExportObserver& observer_;
@@ -358,7 +368,6 @@ private:
     TextHandover& handover_;
     StreamingCleaner cleaner_;
     std::string piece_;
-    std::string widened_;
     std::uint64_t decodedBytes_ = 0;
 };
 

@@ -4,6 +4,7 @@
 #include <libxml/parserInternals.h>
 #include <libxml/xmlerror.h>
 
+#include <algorithm>
 #include <cstring>
 #include <limits>
 
@@ -150,26 +151,36 @@ bool XmlAnswerCheck::IsAscii(std::string_view text) {
     return (high & 0x8080808080808080ULL) == 0;
 }
 
-void XmlAnswerCheck::WidenLatin1(std::string_view text, std::string& out) {
-    std::size_t at = out.size();
-    out.resize(at + 2 * text.size());
-    char* p = out.data() + at;
-    for (const char c : text) {
-        const auto b = static_cast<unsigned char>(c);
-        if (b < 0x80) {
-            *p++ = c;
-        } else {
-            *p++ = static_cast<char>(0xC0 | (b >> 6));
-            *p++ = static_cast<char>(0x80 | (b & 0x3F));
+std::size_t XmlAnswerCheck::WidenLatin1(std::string_view text, char* out) {
+    const char* in = text.data();
+    const std::size_t n = text.size();
+    char* p = out;
+    std::size_t i = 0;
+    while (i < n) {
+        // Runs of plain ASCII, the bulk of an answer, are copied eight bytes at a time.
+        for (; i + 8 <= n; i += 8, p += 8) {
+            std::uint64_t word;
+            std::memcpy(&word, in + i, 8);
+            if ((word & 0x8080808080808080ULL) != 0) break;
+            std::memcpy(p, &word, 8);
+        }
+        for (const std::size_t end = std::min(n, i + 8); i < end; ++i) {
+            const auto b = static_cast<unsigned char>(in[i]);
+            if (b < 0x80) {
+                *p++ = static_cast<char>(b);
+            } else {
+                *p++ = static_cast<char>(0xC0 | (b >> 6));
+                *p++ = static_cast<char>(0x80 | (b & 0x3F));
+            }
         }
     }
-    out.resize(static_cast<std::size_t>(p - out.data()));
+    return static_cast<std::size_t>(p - out);
 }
 
 bool XmlAnswerCheck::Feed(std::string_view chunk) {
     if (IsAscii(chunk)) return FeedWidened(chunk);
-    std::string widened;
-    WidenLatin1(chunk, widened);
+    std::string widened(2 * chunk.size(), '\0');
+    widened.resize(WidenLatin1(chunk, widened.data()));
     return FeedWidened(widened);
 }
 

@@ -32,8 +32,9 @@ public:
 
     // True when no byte is above 127; such text needs no widening.
     static bool IsAscii(std::string_view text);
-    // Appends the text with every byte above 127 written as the UTF-8 form of the same code.
-    static void WidenLatin1(std::string_view text, std::string& out);
+    // Writes the text with every byte above 127 as the UTF-8 form of the same code; `out` must
+    // have room for twice the text. Returns the number of bytes written.
+    static std::size_t WidenLatin1(std::string_view text, char* out);
     // Ends the text. Returns true when the whole text was well-formed.
     bool Finish();
 
