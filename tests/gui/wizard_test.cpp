@@ -5,6 +5,7 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
+#include <QScreen>
 #include <QTest>
 
 #include "app/export_window.h"
@@ -249,10 +250,17 @@ void WizardTest::welcomeEnterAndFocusMemory() {
     WizardHarness h;
     h.Start();
     Wizard& w = *h.wizard;
+    // The user moves the welcome window away from the centre.
+    w.Welcome().move(10, 20);
+    QTRY_COMPARE(w.Welcome().pos(), QPoint(10, 20));
     const QPoint firstPlace = w.Welcome().pos();
     // Enter presses Next, the default button.
     Key(Qt::Key_Return);
     QVERIFY(WaitActive(w.Period()));
+    // A window shown for the first time comes up centred on the screen (within the frame's
+    // margins, unknown before the first show).
+    const QPoint centre = QGuiApplication::primaryScreen()->availableGeometry().center();
+    QVERIFY((w.Period().frameGeometry().center() - centre).manhattanLength() <= 10);
     QCOMPARE(h.VisibleWindow(), &w.Period());
     QCOMPARE(QApplication::focusWidget(), w.Period().Form().edtFromDate);
     // The period window remembers its focused control; the welcome window its place.
