@@ -5,6 +5,7 @@
 
 #include <cerrno>
 #include <condition_variable>
+#include <cstring>
 #include <ctime>
 #include <deque>
 #include <exception>
@@ -158,17 +159,21 @@ private:
     bool abandoned_ = false;
 };
 
-// The parser's thread. It only parses: everything the user sees happens on the caller's thread.
-class ParseWorker {
+// A thread that takes pieces of text from its hand-over one after the other: one parses, one
+// enciphers and writes, so that the receiving thread only decodes and cleans. Nothing here
+// reaches the observer: everything the user sees happens on the caller's thread.
+class PieceWorker {
 public:
-    ParseWorker() : thread_([this] { Run(); }) {}
-    ~ParseWorker() { Stop(); }
-    ParseWorker(const ParseWorker&) = delete;
-    ParseWorker& operator=(const ParseWorker&) = delete;
+    // `consume` returns false when it wants no more text; `finish` runs after the last piece.
+    PieceWorker(std::function<bool(std::string_view)> consume, std::function<void()> finish)
+        : consume_(std::move(consume)), finish_(std::move(finish)), thread_([this] { Run(); }) {}
+    ~PieceWorker() { Stop(); }
+    PieceWorker(const PieceWorker&) = delete;
+    PieceWorker& operator=(const PieceWorker&) = delete;
 
     TextHandover& Handover() { return handover_; }
 
-    // Waits until the parser has seen the whole text (or gave up on it).
+    // Waits until the worker has had the whole text (or gave up on it).
     void Join() {
         handover_.Close();
         if (thread_.joinable()) thread_.join();
@@ -181,29 +186,28 @@ public:
         if (thread_.joinable()) thread_.join();
     }
 
-    const XmlAnswerCheck& Check() const { return check_; }
-
 private:
     void Run() noexcept {
         try {
             Piece piece;
-            bool wellFormed = true;
+            bool wanted = true;
             while (handover_.Take(piece)) {
-                if (!check_.FeedWidened(std::string_view(piece.bytes.get(), piece.size))) {
-                    wellFormed = false;
-                    // The verdict is known; the receiver need not wait for the parser any more.
+                if (!consume_(std::string_view(piece.bytes.get(), piece.size))) {
+                    wanted = false;
+                    // The receiver need not wait for this worker any more.
                     handover_.Abandon();
                     break;
                 }
             }
-            if (wellFormed && !handover_.Abandoned()) check_.Finish();
+            if (wanted && !handover_.Abandoned()) finish_();
         } catch (...) {
             error_ = std::current_exception();
             handover_.Abandon();
         }
     }
 
-    XmlAnswerCheck check_;
+    std::function<bool(std::string_view)> consume_;
+    std::function<void()> finish_;
     TextHandover handover_;
     std::exception_ptr error_;
     std::thread thread_;  // last: starts once everything it uses exists
@@ -317,12 +321,12 @@ private:
     std::size_t pendingSize_ = 0;
 };
 
-// Receives the decoded answer on the caller's thread (inside the HTTP transfer): cleans it,
-// enciphers it into the spool and hands the cleaned text to the parser thread.
+// Receives the decoded answer on the caller's thread (inside the HTTP transfer), cleans it and
+// hands the cleaned text to the writing thread and, widened, to the parsing thread.
 class AnswerSink : public TallyAnswerConsumer {
 public:
-    AnswerSink(ExportObserver& observer, EncipheredSpool& spool, TextHandover& handover)
-        : observer_(observer), spool_(spool), handover_(handover) {
+    AnswerSink(ExportObserver& observer, TextHandover& toWriter, TextHandover& toParser)
+        : observer_(observer), toWriter_(toWriter), toParser_(toParser) {
         piece_.reserve(2 * PieceSize);
     }
 
@@ -350,22 +354,28 @@ public:
 
 private:
     void Pass() {
-        spool_.Write(piece_);
-        // The parser reads UTF-8; widening here keeps that work off the parsing thread.
         for (std::string_view text = piece_; !text.empty();) {
             const std::string_view part = text.substr(0, PieceSize);
             text.remove_prefix(part.size());
-            Piece piece = handover_.Acquire();
-            if (!piece.bytes) break;  // the parser has its verdict already
-            piece.size = XmlAnswerCheck::WidenLatin1(part, piece.bytes.get());
-            handover_.Put(std::move(piece));
+            Piece plain = toWriter_.Acquire();
+            if (plain.bytes) {
+                std::memcpy(plain.bytes.get(), part.data(), part.size());
+                plain.size = part.size();
+                toWriter_.Put(std::move(plain));
+            }
+            // The parser reads UTF-8; widening here keeps that work off the parsing thread.
+            Piece widened = toParser_.Acquire();
+            if (widened.bytes) {  // else the parser has its verdict already
+                widened.size = XmlAnswerCheck::WidenLatin1(part, widened.bytes.get());
+                toParser_.Put(std::move(widened));
+            }
         }
         piece_.clear();
     }
 
     ExportObserver& observer_;
-    EncipheredSpool& spool_;
-    TextHandover& handover_;
+    TextHandover& toWriter_;
+    TextHandover& toParser_;
     StreamingCleaner cleaner_;
     std::string piece_;
     std::uint64_t decodedBytes_ = 0;
@@ -412,19 +422,30 @@ ExportOutcome RunExport(const ExportSettings& settings, ExportObserver& observer
     }
 
     EncipheredSpool spool(settings.outputFileName);
-    ParseWorker parser;
-    AnswerSink sink(observer, spool, parser.Handover());
+    XmlAnswerCheck check;
+    // Declared after what they use, so they are stopped before it goes.
+    PieceWorker writer(
+        [&spool](std::string_view text) {
+            spool.Write(text);
+            return true;
+        },
+        [] {});
+    PieceWorker parser([&check](std::string_view text) { return check.FeedWidened(text); },
+                       [&check] { check.Finish(); });
+    AnswerSink sink(observer, writer.Handover(), parser.Handover());
     TallyExchangeResult exchange;
     try {
         exchange = PostToTallyStreaming(request.text, settings.serverAddress, port, sink);
         if (exchange.code == TALLY_OK) sink.Finish();
     } catch (...) {
         parser.Stop();
+        writer.Stop();
         throw;
     }
 
     if (exchange.code != TALLY_OK) {
         parser.Stop();
+        writer.Stop();
         spool.Discard();
         if (exchange.code == TALLY_NO_COMPANY) {
             observer.FatalStop(NoCompanyMessage);
@@ -436,13 +457,14 @@ ExportOutcome RunExport(const ExportSettings& settings, ExportObserver& observer
 
     if (sink.DecodedBytes() == 0) {
         parser.Stop();
+        writer.Stop();
         spool.Discard();
         observer.ProgressLine("No data retrieved from the Tally Company.");
         return ExportOutcome::NoData;
     }
 
     parser.Join();
-    const XmlAnswerCheck& check = parser.Check();
+    writer.Join();
     if (check.Failed()) {
         ReportParseError(observer, check.ErrorReason(), check.ErrorLine(), check.ErrorColumn());
         spool.WriteParseErr();
