@@ -12,11 +12,15 @@
 #include <fstream>
 #include <string>
 #include <thread>
+#include <vector>
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include "core/export_run.h"
+#include "core/port_text.h"
 #include "core/xml_answer_check.h"
+#include "standin_process.h"
 
 namespace korvane {
 namespace {
@@ -223,6 +227,85 @@ TEST(ExportRunTexts, AddonMessageUsesCarriageReturnsAsLineBreaks) {
     EXPECT_EQ(message.substr(message.size() - 22), "Gateway of Tally menu.");
     EXPECT_EQ(std::string(NoCompanyMessage), "Error:- Company not Open in Tally.\r");
 }
+
+#ifdef TALLY_STANDIN_PATH
+// Records what the engine shows, and on which thread.
+class RecordingObserver : public ExportObserver {
+public:
+    void ProgressLine(const std::string& line) override { Seen("line: " + line); }
+    void BytesReceived(std::uint64_t bytes) override {
+        EXPECT_EQ(std::this_thread::get_id(), caller_);
+        EXPECT_GE(bytes, lastBytes_);
+        lastBytes_ = bytes;
+    }
+    void AddonMessage(const std::string&) override { Seen("addon message"); }
+    void FatalStop(const std::string& message) override { Seen("fatal: " + message); }
+    void ParseErrorReport(const std::string&) override { Seen("parse error report"); }
+
+    std::vector<std::string> events;
+
+private:
+    void Seen(std::string event) {
+        EXPECT_EQ(std::this_thread::get_id(), caller_) << event;
+        events.push_back(std::move(event));
+    }
+    std::thread::id caller_ = std::this_thread::get_id();
+    std::uint64_t lastBytes_ = 0;
+};
+
+class ExportRunAgainstStandin : public ::testing::Test {
+protected:
+    void SetUp() override {
+        dir_ = std::filesystem::temp_directory_path() /
+               ("korvane_export_run_" + std::to_string(::getpid()));
+        std::filesystem::create_directories(dir_);
+        previous_ = std::filesystem::current_path();
+        std::filesystem::current_path(dir_);  // Parse.err goes to the working directory
+    }
+    void TearDown() override {
+        std::filesystem::current_path(previous_);
+        std::filesystem::remove_all(dir_);
+    }
+    ExportSettings Settings(const testing::StandinProcess& tally) const {
+        return {"1/4/2024", "31/3/2025", (dir_ / "out.dat").string(), tally.Address(),
+                std::to_string(tally.Port())};
+    }
+    std::filesystem::path dir_, previous_;
+};
+
+TEST_F(ExportRunAgainstStandin, ObserverHearsEverythingOnTheCallingThreadInOrder) {
+    using ::testing::ElementsAre;
+    using ::testing::StartsWith;
+    const auto time = [] { return std::string("12:00:00"); };
+    {
+        testing::StandinProcess tally(TALLY_STANDIN_PATH, {"--vouchers", "300", "--rate", "20"});
+        RecordingObserver observer;
+        EXPECT_EQ(RunExport(Settings(tally), observer, time), ExportOutcome::Completed);
+        EXPECT_THAT(observer.events,
+                    ElementsAre("line: Process started at 12:00:00", "line: Retrieving data...",
+                                StartsWith("line: Number of Vouchers exported to file "),
+                                StartsWith("line: Warning: "),
+                                "line: Process completed at 12:00:00"));
+        EXPECT_TRUE(std::filesystem::exists(dir_ / "out.dat"));
+    }
+    {
+        testing::StandinProcess tally(TALLY_STANDIN_PATH, {"--fault", "malformed"});
+        RecordingObserver observer;
+        EXPECT_EQ(RunExport(Settings(tally), observer, time), ExportOutcome::ParseError);
+        EXPECT_THAT(observer.events, ElementsAre("line: Process started at 12:00:00",
+                                                 "line: Retrieving data...", "parse error report"));
+        EXPECT_TRUE(std::filesystem::exists(dir_ / "Parse.err"));
+    }
+    {
+        RecordingObserver observer;
+        ExportSettings settings{"1/4/2024", "31/3/2025", (dir_ / "out.dat").string(), "127.0.0.1",
+                                "12x"};
+        EXPECT_THROW(RunExport(settings, observer, time), ConversionError);
+        EXPECT_THAT(observer.events,
+                    ElementsAre("line: Process started at 12:00:00", "line: Retrieving data..."));
+    }
+}
+#endif
 
 }  // namespace
 }  // namespace korvane
