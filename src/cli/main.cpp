@@ -39,7 +39,8 @@ int main(int argc, char** argv) {
     CLI::App app("korvane-cli " KORVANE_VERSION
                  ": asks Tally for all masters and vouchers of a period and writes them, cleaned "
                  "and enciphered,\ninto one export file for the head office. Settings not given "
-                 "come from korvane.ini in the current directory.");
+                 "come from korvane.ini in the current directory.",
+                 "korvane-cli");
     app.set_version_flag("--version", "korvane-cli " KORVANE_VERSION);
     app.require_subcommand(1);
     app.footer(ExitCodeHelp);

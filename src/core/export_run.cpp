@@ -414,12 +414,8 @@ ExportOutcome RunExport(const ExportSettings& settings, ExportObserver& observer
     const std::int32_t port = PortTextToInt(settings.serverPortText);
 
     // Temporary files that a killed or crashed earlier run left behind go first.
-    try {
-        RemoveStaleTemporaries(settings.outputFileName);
-        RemoveStaleTemporaries(ParseErrorFileName);
-    } catch (...) {
-        // Housekeeping only; a folder that cannot be tidied shows its error when written.
-    }
+    RemoveStaleTemporaries(settings.outputFileName);
+    RemoveStaleTemporaries(ParseErrorFileName);
 
     EncipheredSpool spool(settings.outputFileName);
     XmlAnswerCheck check;

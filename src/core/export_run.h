@@ -65,6 +65,13 @@ std::string LocalTimeText();
 // One export: request, exchange, cleaning, checks, encipherment, atomic replacement of the
 // output file. Throws ConversionError for a port text that is not a whole number (after the
 // first two lines) and IoError when the output or Parse.err cannot be written.
+//
+// The answer streams through: the caller's thread receives, decodes and cleans it while one
+// worker thread parses it and another enciphers it into a temporary file beside the output;
+// memory stays flat whatever the answer's size. Every observer call happens on the caller's
+// thread. A request that cannot be built at all ends as a fatal stop with the outcome
+// TallyUnreachable (nothing could be asked of Tally); one that does not parse gives the
+// parse-error report and ParseError.
 ExportOutcome RunExport(const ExportSettings& settings, ExportObserver& observer,
                         const std::function<std::string()>& timeText = LocalTimeText);
 
