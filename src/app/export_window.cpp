@@ -127,6 +127,11 @@ void ExportWindow::btnStartClick() {
     ExportSettings settings{period.FromDate(), period.ToDate(), period.FileName(),
                             state.serverAddressText, state.serverPortText};
     WindowObserver observer(*this, wizard_.GetDialogs());
+    struct RunningFlag {
+        bool& flag;
+        explicit RunningFlag(bool& f) : flag(f) { flag = true; }
+        ~RunningFlag() { flag = false; }
+    } running(exporting_);
     const ExportOutcome outcome = RunExport(settings, observer);
     observer.ShowTransfer();
     switch (outcome) {
@@ -158,9 +163,11 @@ void ExportWindow::btnTestConnectionClick() {
 }
 
 void ExportWindow::closeEvent(QCloseEvent* event) {
-    // As in the period window: the close box asks the Exit confirmation.
+    // As in the period window: the close box asks the Exit confirmation. While an export runs
+    // (the window keeps painting meanwhile) a close request is not taken: the question would
+    // run inside the transfer.
     event->ignore();
-    ConfirmExit(wizard_);
+    if (!exporting_) ConfirmExit(wizard_);
 }
 
 }  // namespace korvane

@@ -36,6 +36,7 @@ private:
 
     Wizard& wizard_;
     std::unique_ptr<Ui::ExportWindow> ui_;
+    bool exporting_ = false;
 };
 
 }  // namespace korvane

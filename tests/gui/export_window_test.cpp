@@ -7,6 +7,7 @@
 #include <QListWidget>
 #include <QPushButton>
 #include <QTest>
+#include <QTimer>
 
 #include "app/export_window.h"
 #include "app/korvane_application.h"
@@ -101,6 +102,7 @@ private slots:
     void testConnection_data();
     void testConnection();
     void startStaysDisabledForGood();
+    void windowPaintsAndIgnoresCloseWhileWaiting();
 };
 
 void ExportWindowTest::initTestCase() {
@@ -357,6 +359,28 @@ void ExportWindowTest::startStaysDisabledForGood() {
     // Enter no longer starts anything, and the list only grew.
     Key(Qt::Key_Return);
     QCOMPARE(Lines(w.Export()).size(), 3);
+}
+
+void ExportWindowTest::windowPaintsAndIgnoresCloseWhileWaiting() {
+    StandIn tally({"--fault", "slow", "--delay", "3"});
+    QVERIFY(tally.Started());
+    WizardHarness h(IniFor(tally.Port()));
+    h.Start();
+    ToExport(h);
+    ExportWindow& window = h.wizard->Export();
+    // Timers and paints run while Tally keeps the answer back; a close request meanwhile is
+    // not taken.
+    QString statusMeanwhile;
+    QTimer::singleShot(500, &window, [&] {
+        statusMeanwhile = window.Form().lblTransferStatus->text();
+        window.close();
+    });
+    Click(window.Form().btnStart);
+    QVERIFY(statusMeanwhile.startsWith("Received "));
+    QVERIFY(h.dialogs.Shown().empty());
+    QVERIFY(window.isVisible());
+    QVERIFY(Lines(window).last().startsWith("Process completed at "));
+    QVERIFY(h.control.terminations.empty());
 }
 
 int main(int argc, char** argv) {
