@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "scratch_dir.h"
+
 #include <stdlib.h>
 
 #include <filesystem>
@@ -14,27 +16,14 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string ReadFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-void PutFile(const fs::path& path, std::string_view content) {
-    std::ofstream(path, std::ios::binary | std::ios::trunc) << content;
-}
+using test_support::PutFile;
+using test_support::ReadFile;
 
 class SettingsFileTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        std::string pattern = (fs::temp_directory_path() / "korvane-ini-XXXXXX").string();
-        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-        dir_ = pattern;
-        path_ = SettingsPathIn(dir_.string());
-    }
-    void TearDown() override { fs::remove_all(dir_); }
-
-    fs::path dir_;
-    std::string path_;
+    test_support::ScratchDir scratch_{"korvane-ini"};
+    fs::path dir_ = scratch_.path();
+    std::string path_ = SettingsPathIn(dir_.string());
 };
 
 TEST_F(SettingsFileTest, MissingFileGivesTheFallbackAndIsNotCreated) {

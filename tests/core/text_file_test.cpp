@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include "scratch_dir.h"
+
 #include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -24,31 +26,19 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string ReadFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-void PutFile(const fs::path& path, std::string_view content) {
-    std::ofstream(path, std::ios::binary | std::ios::trunc) << content;
-}
+using test_support::PutFile;
+using test_support::ReadFile;
 
 class TextFileTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        std::string pattern = (fs::temp_directory_path() / "korvane-text-XXXXXX").string();
-        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-        dir_ = pattern;
-    }
-    void TearDown() override { fs::remove_all(dir_); }
-
     std::set<std::string> Entries() const {
         std::set<std::string> names;
         for (const auto& e : fs::directory_iterator(dir_)) names.insert(e.path().filename());
         return names;
     }
 
-    fs::path dir_;
+    test_support::ScratchDir scratch_{"korvane-text"};
+    fs::path dir_ = scratch_.path();
 };
 
 TEST_F(TextFileTest, WritesTheTextUnchangedFollowedByCrLf) {
