@@ -1,6 +1,8 @@
 #include "app/dialogs.h"
 
+#include <QApplication>
 #include <QMessageBox>
+#include <QPointer>
 #include <QPushButton>
 #include <QString>
 
@@ -38,6 +40,14 @@ BoxAnswer Dialogs::Ask(BoxKind kind, const std::string& text) {
 }
 
 BoxAnswer Dialogs::Show(BoxKind kind, const std::string& text) {
+    // When the box closes, the window that had the focus gets it back.
+    const QPointer<QWidget> owner = QApplication::activeWindow();
+    const auto answer = ShowModal(kind, text);
+    if (owner && owner->isVisible()) owner->activateWindow();
+    return answer;
+}
+
+BoxAnswer Dialogs::ShowModal(BoxKind kind, const std::string& text) {
     // Parentless and application-modal: centred on the screen, every wizard window disabled.
     QMessageBox box;
     box.setTextFormat(Qt::PlainText);

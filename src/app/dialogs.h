@@ -54,6 +54,7 @@ protected:
     virtual BoxAnswer Show(BoxKind kind, const std::string& text);
 
 private:
+    static BoxAnswer ShowModal(BoxKind kind, const std::string& text);
     BoxAnswer Ask(BoxKind kind, const std::string& text);
 
     bool scripted_ = false;

@@ -7,6 +7,11 @@
 
 #include "app/dialogs.h"
 #include "app/korvane_application.h"
+#include "app/period_window.h"
+#include "app/welcome_window.h"
+#include "app/export_window.h"
+#include "ui_period_window.h"
+#include "ui_welcome_window.h"
 #include "wizard_harness.h"
 
 using namespace korvane;
@@ -29,6 +34,7 @@ class DialogsTest : public QObject {
 private slots:
     void realBoxes_data();
     void realBoxes();
+    void invalidDateBoxTakesTheClickAway();
 };
 
 void DialogsTest::realBoxes_data() {
@@ -100,6 +106,34 @@ void DialogsTest::realBoxes() {
     QCOMPARE(seen.buttons, buttons);
     // "\r" is a line break on the screen.
     QCOMPARE(seen.text, QString("First line\nsecond line\n\nafter a blank line"));
+}
+
+void DialogsTest::invalidDateBoxTakesTheClickAway() {
+    test::WizardHarness h;
+    h.Start();
+    Wizard& w = *h.wizard;
+    QTest::mouseClick(w.Welcome().Form().btnNext, Qt::LeftButton);
+    QVERIFY(test::WaitActive(w.Period()));
+    h.dialogs.SetScripted(false);
+    auto& form = w.Period().Form();
+    form.edtToDate->setText("30/4/2024");
+    form.edtFromDate->setFocus();
+    form.edtFromDate->setText("31/4/2024");
+    QString shown;
+    QTimer::singleShot(0, [&shown] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (!box) return;
+        shown = box->text();
+        QTest::keyClick(box, Qt::Key_Return);
+    });
+    // The modal box opens while the mouse press is under way; the click must come to nothing.
+    QTest::mouseClick(form.btnNext, Qt::LeftButton);
+    QCOMPARE(shown, QString("Invalid Date"));
+    QVERIFY(test::WaitActive(w.Period()));
+    QCOMPARE(QApplication::focusWidget(), form.edtFromDate);
+    QVERIFY(w.Period().isVisible());
+    QVERIFY(!w.Export().isVisible());
+    QVERIFY(!form.btnNext->isDown());
 }
 
 int main(int argc, char** argv) {
