@@ -10,6 +10,20 @@
 
 namespace korvane {
 
+namespace {
+// Tells a box closed from its title bar apart from one answered with No or Esc.
+class MessageBox : public QMessageBox {
+public:
+    bool closedByFrame = false;
+
+protected:
+    void closeEvent(QCloseEvent* event) override {
+        closedByFrame = true;
+        QMessageBox::closeEvent(event);
+    }
+};
+}  // namespace
+
 void Dialogs::Information(const std::string& text) { Ask(BoxKind::Information, text); }
 
 bool Dialogs::Confirm(const std::string& text) {
@@ -49,7 +63,7 @@ BoxAnswer Dialogs::Show(BoxKind kind, const std::string& text) {
 
 BoxAnswer Dialogs::ShowModal(BoxKind kind, const std::string& text) {
     // Parentless and application-modal: centred on the screen, every wizard window disabled.
-    QMessageBox box;
+    MessageBox box;
     box.setTextFormat(Qt::PlainText);
     box.setText(QString::fromUtf8(text).replace(QLatin1Char('\r'), QLatin1Char('\n')));
     const bool question = kind == BoxKind::Confirmation || kind == BoxKind::CustomYesNo;
@@ -85,6 +99,7 @@ BoxAnswer Dialogs::ShowModal(BoxKind kind, const std::string& text) {
     box.setDefaultButton(yes);
     box.setEscapeButton(no);
     box.exec();
+    if (box.closedByFrame) return BoxAnswer::Closed;
     if (box.clickedButton() == yes) return BoxAnswer::Yes;
     if (box.clickedButton() == no) return BoxAnswer::No;
     return BoxAnswer::Closed;

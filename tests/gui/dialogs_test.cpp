@@ -39,7 +39,7 @@ private slots:
 
 void DialogsTest::realBoxes_data() {
     QTest::addColumn<korvane::BoxKind>("kind");
-    QTest::addColumn<int>("key");
+    QTest::addColumn<int>("key");  // 0: closed from its title bar
     QTest::addColumn<korvane::BoxAnswer>("answer");
     QTest::addColumn<QString>("caption");
     QTest::addColumn<int>("icon");
@@ -62,6 +62,9 @@ void DialogsTest::realBoxes_data() {
     QTest::newRow("custom Yes/No, Esc is No")
         << BoxKind::CustomYesNo << int(Qt::Key_Escape) << BoxAnswer::No << "Korvane Ferrolin"
         << int(QMessageBox::NoIcon) << yesNo << "";
+    QTest::newRow("confirmation, closed") << BoxKind::Confirmation << 0 << BoxAnswer::Closed
+                                          << "Confirm" << int(QMessageBox::Question) << yesNo
+                                          << "";
     QTest::newRow("error") << BoxKind::Error << int(Qt::Key_Return) << BoxAnswer::Ok << "Error"
                            << int(QMessageBox::Critical) << ok << "box-error";
     QTest::newRow("exception") << BoxKind::Exception << int(Qt::Key_Return) << BoxAnswer::Ok
@@ -88,7 +91,10 @@ void DialogsTest::realBoxes() {
         for (QAbstractButton* b : box->buttons()) seen.buttons << b->text();
         seen.buttons.sort();
         if (!screenshot.isEmpty()) korvane::test::Screenshot(*box, screenshot);
-        QTest::keyClick(box, Qt::Key(key));
+        if (key)
+            QTest::keyClick(box, Qt::Key(key));
+        else
+            box->close();  // the close box of its title bar
     });
     const std::string text = "First line\rsecond line\r\rafter a blank line";
     Dialogs dialogs;
