@@ -19,7 +19,10 @@ InstanceGuard::~InstanceGuard() {
 }
 
 std::string InstanceGuard::DefaultLockPath() {
+    // A runtime directory that cannot take the lock file would keep the program from ever
+    // starting; every copy then falls back to the same temporary directory instead.
     const char* dir = std::getenv("XDG_RUNTIME_DIR");
+    if (dir && *dir && ::access(dir, W_OK | X_OK) != 0) dir = nullptr;
     if (!dir || !*dir) dir = std::getenv("TMPDIR");
     if (!dir || !*dir) dir = "/tmp";
     return std::string(dir) + "/KORVANE.lock";

@@ -29,6 +29,8 @@ private slots:
     void secondCopyEndsAtOnceSilently();
     void killedCopyLeavesNoStaleLock();
     void guardInOneProcess();
+    void lockPlace_data();
+    void lockPlace();
 
 private:
     void StartFirst(QProcess& process);
@@ -107,6 +109,39 @@ void InstanceGuardTest::guardInOneProcess() {
     QVERIFY(again.Held());
     QVERIFY(!korvane::InstanceGuard(runtime_->path().toStdString() + "/no/such/dir/KORVANE.lock")
                  .Held());
+}
+
+void InstanceGuardTest::lockPlace_data() {
+    QTest::addColumn<QByteArray>("runtimeDir");
+    QTest::addColumn<QByteArray>("tmpDir");
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("runtime directory") << QByteArray("/tmp") << QByteArray("/var/tmp")
+                                       << "/tmp/KORVANE.lock";
+    QTest::newRow("no runtime directory") << QByteArray() << QByteArray("/var/tmp")
+                                          << "/var/tmp/KORVANE.lock";
+    QTest::newRow("missing runtime directory")
+        << QByteArray("/no/such/dir") << QByteArray("/var/tmp") << "/var/tmp/KORVANE.lock";
+    QTest::newRow("nothing set") << QByteArray() << QByteArray() << "/tmp/KORVANE.lock";
+}
+
+void InstanceGuardTest::lockPlace() {
+    QFETCH(QByteArray, runtimeDir);
+    QFETCH(QByteArray, tmpDir);
+    QFETCH(QString, expected);
+    const QByteArray oldRuntime = qgetenv("XDG_RUNTIME_DIR");
+    const QByteArray oldTmp = qgetenv("TMPDIR");
+    auto set = [](const char* name, const QByteArray& value) {
+        if (value.isEmpty())
+            qunsetenv(name);
+        else
+            qputenv(name, value);
+    };
+    set("XDG_RUNTIME_DIR", runtimeDir);
+    set("TMPDIR", tmpDir);
+    const QString path = QString::fromStdString(korvane::InstanceGuard::DefaultLockPath());
+    set("XDG_RUNTIME_DIR", oldRuntime);
+    set("TMPDIR", oldTmp);
+    QCOMPARE(path, expected);
 }
 
 QTEST_GUILESS_MAIN(InstanceGuardTest)
