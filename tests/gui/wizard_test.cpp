@@ -554,7 +554,7 @@ void WizardTest::screenshots() {
     Click(w.Period().Form().btnNext);
     QVERIFY(WaitActive(w.Export()));
     Screenshot(w.Export(), "export-before-start");
-    // Every specified label keeps its text whole.
+    // Every label that does not wrap shows its whole text.
     for (QWidget* window : std::initializer_list<QWidget*>{&w.Welcome(), &w.Period(), &w.Export(),
                                                            &w.ServerSettings()}) {
         for (QLabel* label : window->findChildren<QLabel*>()) {
