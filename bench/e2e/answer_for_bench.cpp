@@ -1,20 +1,49 @@
 // Turns a stand-in export answer in UTF-16LE (standard input) into the benchmark's answer
-// (standard output): a byte-order mark, then the same text without the characters and the
-// "&#4;" references that XML forbids. Every tool of the benchmark can then parse the very same
+// (standard output): the same text without the characters and the "&#4;" references that XML
+// forbids, in UTF-16LE with a byte-order mark, or with the argument "utf-8" in UTF-8. Every tool of the benchmark can then parse the very same
 // bytes to the end, and the export finds nothing to clean but still looks at every byte.
 #include <cstdio>
 #include <string>
 
-int main() {
+int main(int argc, char** argv) {
+    const bool utf8 = argc > 1 && std::string(argv[1]) == "utf-8";
     std::string in(1 << 20, '\0');
     std::string out;
     out.reserve(in.size() + 8);
-    out.append("\xFF\xFE", 2);
+    if (!utf8) out.append("\xFF\xFE", 2);
     std::u16string held;  // a possible start of "&#4;"
     const std::u16string ref = u"&#4;";
+    char16_t highSurrogate = 0;
     const auto put = [&](char16_t c) {
-        out.push_back(static_cast<char>(c & 0xFF));
-        out.push_back(static_cast<char>(c >> 8));
+        if (!utf8) {
+            out.push_back(static_cast<char>(c & 0xFF));
+            out.push_back(static_cast<char>(c >> 8));
+            return;
+        }
+        if (c >= 0xD800 && c < 0xDC00) {
+            highSurrogate = c;
+            return;
+        }
+        char32_t cp = c;
+        if (c >= 0xDC00 && c < 0xE000 && highSurrogate != 0) {
+            cp = 0x10000 + ((static_cast<char32_t>(highSurrogate) - 0xD800) << 10) + (c - 0xDC00);
+        }
+        highSurrogate = 0;
+        if (cp < 0x80) {
+            out.push_back(static_cast<char>(cp));
+        } else if (cp < 0x800) {
+            out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
+            out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+        } else if (cp < 0x10000) {
+            out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
+            out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+            out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+        } else {
+            out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
+            out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
+            out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+            out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+        }
     };
     unsigned char odd = 0;
     bool haveOdd = false;

@@ -321,12 +321,25 @@ private:
     std::size_t pendingSize_ = 0;
 };
 
+// Widens a piece of cleaned text for the parser and hands it over; nothing when the parser has
+// its verdict already.
+void PassToParser(TextHandover& toParser, std::string_view text) {
+    while (!text.empty()) {
+        const std::string_view part = text.substr(0, PieceSize);
+        text.remove_prefix(part.size());
+        Piece widened = toParser.Acquire();
+        if (!widened.bytes) return;
+        widened.size = XmlAnswerCheck::WidenLatin1(part, widened.bytes.get());
+        toParser.Put(std::move(widened));
+    }
+}
+
 // Receives the decoded answer on the caller's thread (inside the HTTP transfer), cleans it and
-// hands the cleaned text to the writing thread and, widened, to the parsing thread.
+// hands the cleaned text to the writing thread, which passes it on to the parsing thread.
 class AnswerSink : public TallyAnswerConsumer {
 public:
-    AnswerSink(ExportObserver& observer, TextHandover& toWriter, TextHandover& toParser)
-        : observer_(observer), toWriter_(toWriter), toParser_(toParser) {
+    AnswerSink(ExportObserver& observer, TextHandover& toWriter)
+        : observer_(observer), toWriter_(toWriter) {
         piece_.reserve(2 * PieceSize);
     }
 
@@ -358,24 +371,16 @@ private:
             const std::string_view part = text.substr(0, PieceSize);
             text.remove_prefix(part.size());
             Piece plain = toWriter_.Acquire();
-            if (plain.bytes) {
-                std::memcpy(plain.bytes.get(), part.data(), part.size());
-                plain.size = part.size();
-                toWriter_.Put(std::move(plain));
-            }
-            // The parser reads UTF-8; widening here keeps that work off the parsing thread.
-            Piece widened = toParser_.Acquire();
-            if (widened.bytes) {  // else the parser has its verdict already
-                widened.size = XmlAnswerCheck::WidenLatin1(part, widened.bytes.get());
-                toParser_.Put(std::move(widened));
-            }
+            if (!plain.bytes) break;
+            std::memcpy(plain.bytes.get(), part.data(), part.size());
+            plain.size = part.size();
+            toWriter_.Put(std::move(plain));
         }
         piece_.clear();
     }
 
     ExportObserver& observer_;
     TextHandover& toWriter_;
-    TextHandover& toParser_;
     StreamingCleaner cleaner_;
     std::string piece_;
     std::uint64_t decodedBytes_ = 0;
@@ -419,16 +424,19 @@ ExportOutcome RunExport(const ExportSettings& settings, ExportObserver& observer
 
     EncipheredSpool spool(settings.outputFileName);
     XmlAnswerCheck check;
-    // Declared after what they use, so they are stopped before it goes.
+    // Three stages, each on its own thread: this one receives, decodes and cleans; the writer
+    // enciphers into the spool and widens for the parser; the parser checks. Declared after
+    // what they use, so they are stopped before it goes.
+    PieceWorker parser([&check](std::string_view text) { return check.FeedWidened(text); },
+                       [&check] { check.Finish(); });
     PieceWorker writer(
-        [&spool](std::string_view text) {
+        [&spool, &parser](std::string_view text) {
             spool.Write(text);
+            PassToParser(parser.Handover(), text);
             return true;
         },
         [] {});
-    PieceWorker parser([&check](std::string_view text) { return check.FeedWidened(text); },
-                       [&check] { check.Finish(); });
-    AnswerSink sink(observer, writer.Handover(), parser.Handover());
+    AnswerSink sink(observer, writer.Handover());
     TallyExchangeResult exchange;
     try {
         exchange = PostToTallyStreaming(request.text, settings.serverAddress, port, sink);
@@ -459,8 +467,8 @@ ExportOutcome RunExport(const ExportSettings& settings, ExportObserver& observer
         return ExportOutcome::NoData;
     }
 
+    writer.Join();  // all text has reached the parser then
     parser.Join();
-    writer.Join();
     if (check.Failed()) {
         ReportParseError(observer, check.ErrorReason(), check.ErrorLine(), check.ErrorColumn());
         spool.WriteParseErr();
