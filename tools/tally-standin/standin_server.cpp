@@ -19,6 +19,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <exception>
 #include <optional>
 #include <stdexcept>
 #include <string_view>
@@ -183,6 +184,8 @@ public:
             if (length_text.find_first_not_of("0123456789") != std::string::npos) {
                 return ReadResult::Bad;
             }
+            // Too many digits for any body we take (and for stoull, which would throw).
+            if (length_text.size() > 12) return ReadResult::TooLarge;
             length = std::stoull(length_text);
             if (length > kMaxBodyBytes) return ReadResult::TooLarge;
         }
@@ -719,7 +722,13 @@ int StandinServer::Serve() {
         if (client.get() < 0) continue;
         const int one = 1;
         setsockopt(client.get(), IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-        impl_->Handle(std::move(client), PeerName(addr));
+        const std::string peer = PeerName(addr);
+        // One request that goes wrong (out of memory, say) must not take the server down.
+        try {
+            impl_->Handle(std::move(client), peer);
+        } catch (const std::exception& e) {
+            std::fprintf(stderr, "tally-standin: %s: request dropped: %s\n", peer.c_str(), e.what());
+        }
     }
     std::fprintf(stderr, "tally-standin: stopped\n");
     return 0;

@@ -516,6 +516,29 @@ TEST(StandinServer, FaultModes) {
     }
 }
 
+// Requests that are not HTTP, or too large, get 400 and the server serves on.
+TEST(StandinServer, BadRequestsGetStatus400AndTheServerServesOn) {
+    Server s({});
+    ASSERT_GT(s.port(), 0) << s.banner();
+    const std::string bad[] = {
+        "POST / HTTP/1.1\r\nContent-Length: 99999999999999999999999\r\n\r\n",
+        "POST / HTTP/1.1\r\nContent-Length: 12x\r\n\r\n",
+        "POST / HTTP/1.1\r\nContent-Length: 999999999\r\n\r\n",
+        "POST / HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\nzz\r\n",
+        "POST / HTTP/1.1\r\nno colon here\r\n\r\n",
+        "HELLO\r\n\r\n",
+    };
+    for (const std::string& request : bad) {
+        SCOPED_TRACE(request);
+        const Reply r = Exchange(s.port(), request);
+        EXPECT_EQ(r.head.substr(0, 12), "HTTP/1.1 400");
+        const Reply after = Exchange(s.port(), "GET / HTTP/1.1\r\n\r\n");
+        EXPECT_TRUE(after.complete);
+        EXPECT_EQ(after.body, "<RESPONSE>TallyPrime Server is Running</RESPONSE>");
+    }
+    EXPECT_EQ(s.Stop(), 0);
+}
+
 // A stalled answer holds the connection until the client leaves; the server then serves on.
 TEST(StandinServer, StallHoldsTheConnectionWithoutSending) {
     Server s({"--fault", "stall"});
