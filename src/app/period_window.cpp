@@ -78,12 +78,17 @@ std::string PeriodWindow::FileName() const { return ToUtf8(*ui_->edtFileName); }
 void PeriodWindow::FocusChanged(QWidget* old, QWidget* now) {
     // Only a move to another control of this window checks the date; switching to another
     // window or application does not.
-    if (!old || !now || now->window() != this || old == now) return;
+    // Putting the focus back after a failed check leaves the control it had gone to, which
+    // the user never left: checking that one too (the other date field) would bounce the
+    // focus between two bad dates for ever.
+    if (!old || !now || now->window() != this || old == now || returningFocus_) return;
     QLineEdit* field = nullptr;
     if (old == ui_->edtFromDate) field = ui_->edtFromDate;
     if (old == ui_->edtToDate) field = ui_->edtToDate;
     if (!field || ValidateDateField(*field)) return;
+    returningFocus_ = true;
     field->setFocus(Qt::OtherFocusReason);
+    returningFocus_ = false;
     // When a mouse press moved the focus, the press that follows must not click its button.
     refusePressOn_ = now;
     QTimer::singleShot(0, this, [this] { refusePressOn_ = nullptr; });

@@ -46,6 +46,7 @@ private:
     std::string fileNameHint_, fromDateHint_, toDateHint_;
     // A mouse press whose focus change failed the date check must not click its button.
     QPointer<QWidget> refusePressOn_;
+    bool returningFocus_ = false;
 };
 
 // The default output file: BranchData.dat in the user's home folder, as a full path.

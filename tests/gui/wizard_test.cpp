@@ -326,9 +326,16 @@ void WizardTest::invalidDateRefusesClickButNotAccessKey() {
     ToPeriod(h);
     Wizard& w = *h.wizard;
     auto& form = w.Period().Form();
-    form.edtToDate->setText("30/4/2024");
+    form.edtToDate->setText("31/4/2025");
     form.edtFromDate->setFocus();
     form.edtFromDate->setText("31/4/2024");
+    // Tab to the other date field, which holds a bad date too: one message, and the focus
+    // goes back into the field the user left without checking the field it was put in.
+    Key(Qt::Key_Tab);
+    QCOMPARE(Boxes(h.dialogs), QStringList{"Invalid Date"});
+    QCOMPARE(QApplication::focusWidget(), form.edtFromDate);
+    h.dialogs.ClearShown();
+    form.edtToDate->setText("30/4/2024");
     // The click that leaves the field fails the check and has no effect.
     Click(form.btnNext);
     QCOMPARE(Boxes(h.dialogs), QStringList{"Invalid Date"});
