@@ -1,12 +1,16 @@
 #include "core/tally_client.h"
 
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <fstream>
 #include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "core/export_request.h"
@@ -60,6 +64,86 @@ TEST(TallyClient, FailuresAreUnreachable) {
         EXPECT_EQ(r.code, TALLY_UNREACHABLE) << c.what;
         EXPECT_FALSE(r.failure.empty()) << c.what;
     }
+}
+
+// Takes one request on a loopback port, keeps its bytes and answers with an empty 200.
+class OneRequestServer {
+public:
+    OneRequestServer() {
+        listener_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t len = sizeof a;
+        if (listener_ < 0 || bind(listener_, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
+            listen(listener_, 1) != 0 ||
+            getsockname(listener_, reinterpret_cast<sockaddr*>(&a), &len) != 0)
+            throw std::runtime_error("cannot listen on loopback");
+        port_ = ntohs(a.sin_port);
+        thread_ = std::thread([this] { Serve(); });
+    }
+    ~OneRequestServer() {
+        thread_.join();
+        close(listener_);
+    }
+    int Port() const { return port_; }
+    // Valid once the exchange has returned.
+    const std::string& Head() const { return head_; }
+    const std::string& Body() const { return body_; }
+
+private:
+    void Serve() {
+        const int c = accept(listener_, nullptr, nullptr);
+        if (c < 0) return;
+        std::string raw;
+        char buffer[65536];
+        std::size_t length = std::string::npos;
+        std::size_t headEnd = std::string::npos;
+        while (headEnd == std::string::npos || raw.size() < headEnd + 4 + length) {
+            const ssize_t n = recv(c, buffer, sizeof buffer, 0);
+            if (n <= 0) break;
+            raw.append(buffer, static_cast<std::size_t>(n));
+            if (headEnd == std::string::npos && (headEnd = raw.find("\r\n\r\n")) != std::string::npos) {
+                const std::size_t at = raw.find("Content-Length: ");
+                length = at < headEnd ? std::stoul(raw.substr(at + 16)) : 0;
+            }
+        }
+        if (headEnd != std::string::npos) {
+            head_ = raw.substr(0, headEnd + 2);
+            body_ = raw.substr(headEnd + 4);
+        }
+        const std::string answer = "HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n";
+        (void)!send(c, answer.data(), answer.size(), MSG_NOSIGNAL);
+        close(c);
+    }
+
+    int listener_ = -1;
+    int port_ = 0;
+    std::thread thread_;
+    std::string head_;
+    std::string body_;
+};
+
+// The envelope goes out as UTF-16LE under its charset, to the bare URL, without the
+// "Expect: 100-continue" that libcurl would add to a body this large.
+TEST(TallyClient, PostsTheEnvelopeAsUtf16WithoutExpect) {
+    // é as UTF-8, a lone byte 0xE9 that is not UTF-8 (kept as the Windows-1252 é), the rupee
+    // sign, and a character beyond 16 bits (a surrogate pair).
+    const std::string envelope = "<A>\xC3\xA9\xE9\xE2\x82\xB9\xF0\x9F\x98\x80" +
+                                 std::string(1 << 20, 'x') + "</A>";
+    std::string expected = std::string("<\0A\0>\0\xE9\0\xE9\0\xB9\x20\x3D\xD8\x00\xDE", 16);
+    for (int i = 0; i < (1 << 20); ++i) expected += std::string("x\0", 2);
+    expected += std::string("<\0/\0A\0>\0", 8);
+
+    OneRequestServer server;
+    EXPECT_EQ(PostToTally(envelope, "127.0.0.1", server.Port()), TALLY_OK);
+    EXPECT_EQ(TallyResponse, "");
+    EXPECT_EQ(server.Head().rfind("POST / HTTP/1.1\r\n", 0), 0u) << server.Head();
+    EXPECT_NE(server.Head().find("\r\nContent-Type: text/xml;charset=utf-16\r\n"),
+              std::string::npos)
+        << server.Head();
+    EXPECT_EQ(server.Head().find("Expect"), std::string::npos) << server.Head();
+    EXPECT_TRUE(server.Body() == expected) << "body of " << server.Body().size() << " bytes";
 }
 
 #ifdef TALLY_STANDIN_PATH
