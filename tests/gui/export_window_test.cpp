@@ -14,6 +14,7 @@
 #include "app/period_window.h"
 #include "app/server_settings_window.h"
 #include "app/welcome_window.h"
+#include "core/export_run.h"
 #include "ui_export_window.h"
 #include "ui_period_window.h"
 #include "ui_server_settings_window.h"
@@ -99,6 +100,8 @@ private slots:
     void emptyAnswerWritesNothing();
     void missingAddonMessageWithWindowHidden();
     void portThatIsNoNumber();
+    void writeFailuresLeaveTheProgramRunning_data();
+    void writeFailuresLeaveTheProgramRunning();
     void testConnection_data();
     void testConnection();
     void startStaysDisabledForGood();
@@ -261,7 +264,11 @@ void ExportWindowTest::missingAddonMessageWithWindowHidden() {
     QVERIFY(hiddenMeanwhile);
     QVERIFY(h.wizard->Export().isVisible());
     QVERIFY(!h.control.halted);
-    QVERIFY(Lines(h.wizard->Export()).size() >= 2);
+    // No file then, and a last line that says so.
+    const QStringList lines = Lines(h.wizard->Export());
+    QCOMPARE(lines.size(), 3);
+    QCOMPARE(lines[2], QString(NothingWrittenLine));
+    QVERIFY(!QFileInfo::exists(h.Dir() + "/out.dat"));
 }
 
 void ExportWindowTest::portThatIsNoNumber() {
@@ -281,6 +288,48 @@ void ExportWindowTest::portThatIsNoNumber() {
     Click(h.wizard->Export().Form().btnTestConnection);
     QCOMPARE(Boxes(h.dialogs), QStringList{"'abc' is not a valid integer value."});
     QCOMPARE(h.VisibleWindow(), &h.wizard->Export());
+}
+
+void ExportWindowTest::writeFailuresLeaveTheProgramRunning_data() {
+    QTest::addColumn<QStringList>("standInArgs");
+    QTest::addColumn<QStringList>("boxes");  // the start of each box's text
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<int>("lines");
+    QTest::newRow("output folder missing")
+        << QStringList{} << QStringList{"Invalid filename."} << "sub/out.dat" << 3;
+    QTest::newRow("Parse.err blocked")
+        << QStringList{"--fault", "malformed"}
+        << QStringList{"XML Parse Error.", "File access denied."} << "out.dat" << 2;
+}
+
+void ExportWindowTest::writeFailuresLeaveTheProgramRunning() {
+    QFETCH(QStringList, standInArgs);
+    QFETCH(QStringList, boxes);
+    QFETCH(QString, file);
+    QFETCH(int, lines);
+    StandIn tally(standInArgs);
+    QVERIFY(tally.Started());
+    WizardHarness h(IniFor(tally.Port()));
+    h.Start();
+    // A folder where Parse.err should go makes its write fail.
+    QVERIFY(QDir(h.Dir()).mkdir("Parse.err"));
+    ToExport(h, h.Dir() + "/" + file);
+    const auto halt = HaltOf([&] { Click(h.wizard->Export().Form().btnStart); });
+    // The failed write goes to the default exception box and the program goes on, with the
+    // lines written so far and Start and Previous disabled.
+    QCOMPARE(halt, std::nullopt);
+    QCOMPARE(h.dialogs.Shown().size(), size_t(boxes.size()));
+    for (int i = 0; i < boxes.size(); ++i) {
+        QVERIFY2(Text(h.dialogs.Shown()[i].text).startsWith(boxes[i]),
+                 h.dialogs.Shown()[i].text.c_str());
+    }
+    QCOMPARE(h.dialogs.Shown().back().kind, BoxKind::Exception);
+    QCOMPARE(Lines(h.wizard->Export()).size(), lines);
+    QVERIFY(!QFileInfo::exists(h.Dir() + "/" + file));
+    QVERIFY(!h.wizard->Export().Form().btnStart->isEnabled());
+    QVERIFY(!h.wizard->Export().Form().btnPrevious->isEnabled());
+    QCOMPARE(h.VisibleWindow(), &h.wizard->Export());
+    QVERIFY(h.control.terminations.empty());
 }
 
 void ExportWindowTest::testConnection_data() {
