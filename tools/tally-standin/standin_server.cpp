@@ -16,6 +16,7 @@
 #include <cctype>
 #include <cerrno>
 #include <chrono>
+#include <climits>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -118,7 +119,11 @@ Wait WaitFor(int fd, short events, int timeout_ms) {
 
 bool SleepFor(double seconds) {
     if (seconds <= 0) return !g_stop;
-    return WaitFor(-1, 0, static_cast<int>(seconds * 1000)) == Wait::Timeout;
+    // Beyond what an int of milliseconds holds (some 24 days) the wait is as good as for ever;
+    // converting such a value to int would be undefined.
+    const double ms = seconds * 1000;
+    const int timeout_ms = ms < static_cast<double>(INT_MAX) ? static_cast<int>(ms) : -1;
+    return WaitFor(-1, 0, timeout_ms) == Wait::Timeout;
 }
 
 std::string Lower(std::string_view s) {
