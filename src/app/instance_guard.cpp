@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <string>
 
 namespace korvane {
 
@@ -23,9 +24,13 @@ std::string InstanceGuard::DefaultLockPath() {
     // starting; every copy then falls back to the same temporary directory instead.
     const char* dir = std::getenv("XDG_RUNTIME_DIR");
     if (dir && *dir && ::access(dir, W_OK | X_OK) != 0) dir = nullptr;
-    if (!dir || !*dir) dir = std::getenv("TMPDIR");
+    if (dir && *dir) return std::string(dir) + "/KORVANE.lock";
+    // The temporary directory is shared by all users: the lock file carries the user's id, so
+    // that one user's copy (or the file it leaves behind, which others cannot open) does not
+    // keep another user's copy from starting.
+    dir = std::getenv("TMPDIR");
     if (!dir || !*dir) dir = "/tmp";
-    return std::string(dir) + "/KORVANE.lock";
+    return std::string(dir) + "/KORVANE-" + std::to_string(::getuid()) + ".lock";
 }
 
 }  // namespace korvane

@@ -16,8 +16,8 @@ public:
     // False when another copy holds the lock or the lock file cannot be opened.
     bool Held() const { return held_; }
 
-    // $XDG_RUNTIME_DIR/KORVANE.lock, else (unset or not writable) the same name in the
-    // temporary directory.
+    // $XDG_RUNTIME_DIR/KORVANE.lock, else (unset or not writable) KORVANE-<user id>.lock in
+    // the temporary directory.
     static std::string DefaultLockPath();
 
 private:

@@ -115,13 +115,17 @@ void InstanceGuardTest::lockPlace_data() {
     QTest::addColumn<QByteArray>("runtimeDir");
     QTest::addColumn<QByteArray>("tmpDir");
     QTest::addColumn<QString>("expected");
+    // In the temporary directory, shared by all users, the file carries the user's id.
+    const QString user = QString::number(::getuid());
     QTest::newRow("runtime directory") << QByteArray("/tmp") << QByteArray("/var/tmp")
                                        << "/tmp/KORVANE.lock";
     QTest::newRow("no runtime directory") << QByteArray() << QByteArray("/var/tmp")
-                                          << "/var/tmp/KORVANE.lock";
-    QTest::newRow("missing runtime directory")
-        << QByteArray("/no/such/dir") << QByteArray("/var/tmp") << "/var/tmp/KORVANE.lock";
-    QTest::newRow("nothing set") << QByteArray() << QByteArray() << "/tmp/KORVANE.lock";
+                                          << "/var/tmp/KORVANE-" + user + ".lock";
+    QTest::newRow("missing runtime directory") << QByteArray("/no/such/dir")
+                                               << QByteArray("/var/tmp")
+                                               << "/var/tmp/KORVANE-" + user + ".lock";
+    QTest::newRow("nothing set") << QByteArray() << QByteArray()
+                                 << "/tmp/KORVANE-" + user + ".lock";
 }
 
 void InstanceGuardTest::lockPlace() {
