@@ -33,7 +33,8 @@ bool KorvaneApplication::notify(QObject* receiver, QEvent* event) {
 
 void ApplyWizardLook() {
     QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
-    // The nearest installed match of the 11-pixel MS Sans Serif of the original windows.
+    // The nearest installed match of an 11-pixel MS Sans Serif, the font the layouts are
+    // measured in.
     QFont font(QStringLiteral("Liberation Sans"));
     font.setPixelSize(11);
     // Liberation Sans runs about 4 % wider than MS Sans Serif; tightening it by as much keeps

@@ -23,12 +23,12 @@ void WizardWindow::InitFrame(const QString& caption) {
     setFixedSize(492, 316);
     setWindowTitle(caption);
     for (QPushButton* button : findChildren<QPushButton*>()) {
-        // A focused button is pressed by Enter, as on the original platform.
+        // A focused button is pressed by Enter as well as by the space bar.
         button->setAutoDefault(true);
         button->installEventFilter(this);
     }
     // Labels that are not word-wrapped grow to their text, so that a font a little wider than
-    // the original never cuts a word off.
+    // the one the layouts are measured in never cuts a word off.
     for (QLabel* label : findChildren<QLabel*>()) {
         if (label->wordWrap() || !label->pixmap().isNull()) continue;
         const int wanted = label->sizeHint().width();
