@@ -80,22 +80,32 @@ constexpr std::size_t PieceSize = 1024 * 1024;
 constexpr std::size_t PiecesInFlight = 4;
 // The enciphered text goes to disk in batches of at least this size.
 constexpr std::size_t SpoolBatch = 1024 * 1024;
+// Writeback to disk is started whenever this much more was written.
+constexpr std::uint64_t WritebackStep = 8 * 1024 * 1024;
 
-// One buffer of text for the parser; widening at most doubles a piece.
+// One buffer of text on its way between threads. Its storage is allocated once, at full
+// capacity, and reused: the receiver cleans straight into it, the writer widens into it.
 struct Piece {
-    std::unique_ptr<char[]> bytes;
-    std::size_t size = 0;
+    std::string bytes;
+    std::size_t size = 0;  // bytes in use
+    // Widening at most doubles a piece of PieceSize bytes.
     static constexpr std::size_t Capacity = 2 * PieceSize;
+
+    // A buffer of the pool, not an empty stand-in for one.
+    bool Usable() const { return bytes.capacity() >= Capacity; }
+    std::string_view Text() const { return std::string_view(bytes.data(), size); }
 };
 
-// Hands text from the receiving thread to the parsing thread through a fixed set of buffers,
-// allocated once: the receiver waits for a free one when the parser falls behind, so memory
-// stays flat and nothing is allocated or zeroed per piece.
+// Hands text from one thread to the next through a fixed set of buffers, allocated once: the
+// sender waits for a free one when the taker falls behind, so memory stays flat and nothing is
+// allocated per piece.
 class TextHandover {
 public:
     TextHandover() {
         for (std::size_t i = 0; i < PiecesInFlight; ++i) {
-            free_.push_back(Piece{std::make_unique_for_overwrite<char[]>(Piece::Capacity), 0});
+            Piece piece;
+            piece.bytes.reserve(Piece::Capacity);  // memory is touched only as it is filled
+            free_.push_back(std::move(piece));
         }
     }
 
@@ -120,7 +130,7 @@ public:
     // the receiver has closed and everything was taken.
     bool Take(Piece& piece) {
         std::unique_lock lock(mutex_);
-        if (piece.bytes) {
+        if (piece.Usable()) {
             free_.push_back(std::move(piece));
             if (free_.size() == 1) changed_.notify_all();  // the receiver may be waiting
         }
@@ -192,7 +202,7 @@ private:
             Piece piece;
             bool wanted = true;
             while (handover_.Take(piece)) {
-                if (!consume_(std::string_view(piece.bytes.get(), piece.size))) {
+                if (!consume_(piece.Text())) {
                     wanted = false;
                     // The receiver need not wait for this worker any more.
                     handover_.Abandon();
@@ -255,19 +265,14 @@ public:
         writer_.reset();
     }
 
-    // Writes Parse.err: the text deciphered back from the temporary file (and the last bytes
-    // still in memory), then CR LF.
+    // Writes Parse.err: the text deciphered back from the temporary file, then CR LF.
     void WriteParseErr() {
+        WritePending();
         if (writeError_) throw *writeError_;
         if (!writer_) throw *outputError_;  // no folder could take the temporary file
+        writer_->Flush();  // the temporary file holds the whole enciphered text then
         AtomicFileWriter parseErr(ParseErrorFileName);
         StreamCipher decipher(ExportKey, false);
-        std::string plain(SpoolBatch, '\0');
-        const auto passOn = [&](const char* cipherText, std::size_t size) {
-            decipher.Process(reinterpret_cast<const std::uint8_t*>(cipherText), size,
-                             reinterpret_cast<std::uint8_t*>(plain.data()));
-            parseErr.Write(std::string_view(plain.data(), size));
-        };
 
         const int fd = ::open(writer_->TemporaryPath().c_str(), O_RDONLY | O_CLOEXEC);
         if (fd < 0) throw IoErrorFromErrno(errno);
@@ -276,7 +281,8 @@ public:
             ~FdCloser() { ::close(fd); }
         } closer{fd};
         std::string cipherText(SpoolBatch, '\0');
-        std::uint64_t onDisk = 0;
+        std::string plain(SpoolBatch, '\0');
+        std::uint64_t readBack = 0;
         for (;;) {
             const ssize_t n = ::read(fd, cipherText.data(), cipherText.size());
             if (n < 0) {
@@ -284,12 +290,14 @@ public:
                 throw IoErrorFromErrno(errno);
             }
             if (n == 0) break;
-            passOn(cipherText.data(), static_cast<std::size_t>(n));
-            onDisk += static_cast<std::uint64_t>(n);
+            const auto size = static_cast<std::size_t>(n);
+            decipher.Process(reinterpret_cast<const std::uint8_t*>(cipherText.data()), size,
+                             reinterpret_cast<std::uint8_t*>(plain.data()));
+            parseErr.Write(std::string_view(plain.data(), size));
+            readBack += size;
         }
-        passOn(reinterpret_cast<const char*>(pending_.get()), pendingSize_);
-        // Every batch went to the file in one large write; anything else would be a gap.
-        if (onDisk != writer_->BytesWritten()) throw IoError(100, IoErrorMessage(100));
+        // Anything else than what was written would be a gap or a stranger's bytes.
+        if (readBack != writer_->BytesWritten()) throw IoError(100, IoErrorMessage(100));
         parseErr.Write("\r\n");
         parseErr.Commit();
         writer_.reset();
@@ -298,14 +306,18 @@ public:
     void Discard() noexcept { writer_.reset(); }
 
 private:
-    // Hands the enciphered bytes to the writer in batches larger than its own buffer, so that
-    // every batch is on disk once written and the file can be read back for Parse.err (the
-    // last, smaller part is still here then).
+    // Hands the enciphered bytes to the writer in large batches, and every few batches starts
+    // writing them to disk, so that the sync at the end has little left to wait for.
     void WritePending() {
         if (!writer_ || pendingSize_ == 0) return;
         try {
             writer_->Write(
                 std::string_view(reinterpret_cast<const char*>(pending_.get()), pendingSize_));
+            if (writer_->BytesWritten() - writebackFrom_ >= WritebackStep) {
+                writer_->Flush();
+                writer_->StartWriteback();
+                writebackFrom_ = writer_->BytesWritten();
+            }
         } catch (const IoError& e) {
             writeError_ = e;
             writer_.reset();  // discards the temporary file
@@ -319,6 +331,7 @@ private:
     StreamCipher cipher_{ExportKey, true};
     std::unique_ptr<std::uint8_t[]> pending_;  // enciphered bytes not yet handed to the writer
     std::size_t pendingSize_ = 0;
+    std::uint64_t writebackFrom_ = 0;  // written bytes when writeback was last started
 };
 
 // Widens a piece of cleaned text for the parser and hands it over; nothing when the parser has
@@ -328,25 +341,30 @@ void PassToParser(TextHandover& toParser, std::string_view text) {
         const std::string_view part = text.substr(0, PieceSize);
         text.remove_prefix(part.size());
         Piece widened = toParser.Acquire();
-        if (!widened.bytes) return;
-        widened.size = XmlAnswerCheck::WidenLatin1(part, widened.bytes.get());
+        if (!widened.Usable()) return;
+        widened.bytes.resize(Piece::Capacity);  // zero-fills once per buffer, then a no-op
+        widened.size = XmlAnswerCheck::WidenLatin1(part, widened.bytes.data());
         toParser.Put(std::move(widened));
     }
 }
 
-// Receives the decoded answer on the caller's thread (inside the HTTP transfer), cleans it and
-// hands the cleaned text to the writing thread, which passes it on to the parsing thread.
+// Receives the decoded answer on the caller's thread (inside the HTTP transfer) and cleans it
+// straight into the buffers that the writing thread takes; the writer passes the text on to
+// the parsing thread.
 class AnswerSink : public TallyAnswerConsumer {
 public:
     AnswerSink(ExportObserver& observer, TextHandover& toWriter)
-        : observer_(observer), toWriter_(toWriter) {
-        piece_.reserve(2 * PieceSize);
-    }
+        : observer_(observer), toWriter_(toWriter) {}
 
     void OnText(std::string_view text) override {
         decodedBytes_ += text.size();
-        cleaner_.Feed(text, piece_);
-        if (piece_.size() >= PieceSize) Pass();
+        if (!piece_.Usable()) {
+            piece_ = toWriter_.Acquire();
+            if (!piece_.Usable()) return;  // the writer gave up: the text is not wanted
+            piece_.bytes.clear();  // keeps the storage
+        }
+        cleaner_.Feed(text, piece_.bytes);
+        if (piece_.bytes.size() >= PieceSize) Pass();
     }
 
     void OnProgress(std::uint64_t bytesReceived) override {
@@ -359,7 +377,12 @@ public:
 
     // The answer is complete: the cleaner's held-back bytes go out too.
     void Finish() {
-        cleaner_.Finish(piece_);
+        if (!piece_.Usable()) {
+            piece_ = toWriter_.Acquire();
+            if (!piece_.Usable()) return;
+            piece_.bytes.clear();
+        }
+        cleaner_.Finish(piece_.bytes);
         Pass();
     }
 
@@ -367,22 +390,15 @@ public:
 
 private:
     void Pass() {
-        for (std::string_view text = piece_; !text.empty();) {
-            const std::string_view part = text.substr(0, PieceSize);
-            text.remove_prefix(part.size());
-            Piece plain = toWriter_.Acquire();
-            if (!plain.bytes) break;
-            std::memcpy(plain.bytes.get(), part.data(), part.size());
-            plain.size = part.size();
-            toWriter_.Put(std::move(plain));
-        }
-        piece_.clear();
+        piece_.size = piece_.bytes.size();
+        toWriter_.Put(std::move(piece_));
+        piece_ = Piece{};
     }
 
     ExportObserver& observer_;
     TextHandover& toWriter_;
     StreamingCleaner cleaner_;
-    std::string piece_;
+    Piece piece_;  // being filled; none while the writer has them all
     std::uint64_t decodedBytes_ = 0;
 };
 

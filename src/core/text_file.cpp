@@ -278,6 +278,23 @@ void AtomicFileWriter::Write(std::string_view bytes) {
     written_ += bytes.size();
 }
 
+void AtomicFileWriter::Flush() {
+    if (fd_ < 0) throw std::logic_error("AtomicFileWriter: flush after commit or discard");
+    FlushBuffer();
+}
+
+void AtomicFileWriter::StartWriteback() noexcept {
+    if (fd_ < 0) return;
+    const std::uint64_t inFile = written_ - buffer_.size();
+    if (inFile <= writebackStarted_) return;
+    // A file system without this call simply leaves everything to the final sync.
+    if (sync_file_range(fd_, static_cast<off64_t>(writebackStarted_),
+                        static_cast<off64_t>(inFile - writebackStarted_),
+                        SYNC_FILE_RANGE_WRITE) == 0) {
+        writebackStarted_ = inFile;
+    }
+}
+
 void AtomicFileWriter::Commit() {
     if (fd_ < 0) throw std::logic_error("AtomicFileWriter: commit after commit or discard");
     FlushBuffer();

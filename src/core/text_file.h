@@ -42,6 +42,12 @@ public:
     AtomicFileWriter& operator=(const AtomicFileWriter&) = delete;
 
     void Write(std::string_view bytes);  // throws IoError
+    // Hands the gathered small writes to the file, so that the temporary file holds exactly
+    // BytesWritten() bytes; throws IoError.
+    void Flush();
+    // Asks the system to start writing to disk what the file holds so far, without waiting
+    // for it, so that the sync of Commit has little left to do. Best effort; never throws.
+    void StartWriteback() noexcept;
     void Commit();                       // flush, fsync, rename, fsync folder; throws IoError
     void Discard() noexcept;
     std::uint64_t BytesWritten() const { return written_; }
@@ -56,6 +62,7 @@ private:
     std::string tempPath_;
     int fd_ = -1;
     std::uint64_t written_ = 0;
+    std::uint64_t writebackStarted_ = 0;  // bytes from the start already handed to writeback
     bool committed_ = false;
     std::string buffer_;
     unsigned finalMode_ = 0644;

@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <string>
 #include <thread>
 #include <vector>
@@ -17,6 +18,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include "core/cipher.h"
 #include "core/export_run.h"
 #include "core/port_text.h"
 #include "core/xml_answer_check.h"
@@ -303,6 +305,51 @@ TEST_F(ExportRunAgainstStandin, ObserverHearsEverythingOnTheCallingThreadInOrder
         EXPECT_THROW(RunExport(settings, observer, time), ConversionError);
         EXPECT_THAT(observer.events,
                     ElementsAre("line: Process started at 12:00:00", "line: Retrieving data..."));
+    }
+}
+
+std::string ReadWholeFile(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// Answers of several megabytes cross every buffer of the engine (pieces, batches, the writer's
+// own buffer, started writeback) at odd places: the export file and Parse.err must still hold
+// every byte in order.
+TEST_F(ExportRunAgainstStandin, LargeAnswersComeBackWholeInTheExportAndInParseErr) {
+    std::string body = "<ENVELOPE>";
+    for (unsigned i = 0; body.size() < 9 * 1024 * 1024 + 12345; ++i) {
+        body += "<VOUCHER>Caf\xE9 n\xBA " + std::to_string(i) + "</VOUCHER>\r\n";
+    }
+    const std::string wellFormed = body + "</ENVELOPE>";
+    const std::string malformed = body + "</ENVELOP>";
+    const auto replay = [&](const std::string& text) {
+        const auto file = dir_ / "answer.replay";
+        std::ofstream(file, std::ios::binary) << text;
+        return std::vector<std::string>{"--replay", file.string(), "--replay-charset",
+                                        "windows-1252"};
+    };
+    {
+        testing::StandinProcess tally(TALLY_STANDIN_PATH, replay(wellFormed));
+        RecordingObserver observer;
+        ASSERT_EQ(RunExport(Settings(tally), observer), ExportOutcome::Completed);
+        const std::string enciphered = ReadWholeFile(dir_ / "out.dat");
+        ASSERT_EQ(enciphered.size(), wellFormed.size() + 2);
+        std::string plain;
+        StreamCipher(ExportKey, false)
+            .Process(std::string_view(enciphered).substr(0, wellFormed.size()), plain);
+        EXPECT_TRUE(plain == wellFormed);  // not EXPECT_EQ: no megabytes in the failure message
+        EXPECT_EQ(enciphered.substr(wellFormed.size()), "\r\n");
+    }
+    {
+        testing::StandinProcess tally(TALLY_STANDIN_PATH, replay(malformed));
+        RecordingObserver observer;
+        ASSERT_EQ(RunExport(Settings(tally), observer), ExportOutcome::ParseError);
+        EXPECT_TRUE(ReadWholeFile(dir_ / "Parse.err") == malformed + "\r\n");
+    }
+    for (const auto& entry : std::filesystem::directory_iterator(dir_)) {
+        EXPECT_EQ(entry.path().filename().string().find(".korvane-tmp-"), std::string::npos)
+            << entry.path();
     }
 }
 #endif
