@@ -358,13 +358,19 @@ public:
 
     void OnText(std::string_view text) override {
         decodedBytes_ += text.size();
-        if (!piece_.Usable()) {
-            piece_ = toWriter_.Acquire();
-            if (!piece_.Usable()) return;  // the writer gave up: the text is not wanted
-            piece_.bytes.clear();  // keeps the storage
+        while (!text.empty()) {
+            if (!piece_.Usable()) {
+                piece_ = toWriter_.Acquire();
+                if (!piece_.Usable()) return;  // the writer gave up: the text is not wanted
+                piece_.bytes.clear();  // keeps the storage
+            }
+            // At most what fills the piece, so that it never outgrows its storage (cleaning
+            // adds at most the few bytes it held back).
+            const std::string_view part = text.substr(0, PieceSize - piece_.bytes.size());
+            text.remove_prefix(part.size());
+            cleaner_.Feed(part, piece_.bytes);
+            if (piece_.bytes.size() >= PieceSize) Pass();
         }
-        cleaner_.Feed(text, piece_.bytes);
-        if (piece_.bytes.size() >= PieceSize) Pass();
     }
 
     void OnProgress(std::uint64_t bytesReceived) override {

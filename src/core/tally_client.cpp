@@ -1,5 +1,7 @@
 #include "core/tally_client.h"
 
+#include "core/windows1252.h"
+
 #include <curl/curl.h>
 
 #include <exception>
@@ -32,10 +34,6 @@ struct CurlListFree {
 // The envelope as UTF-16LE without a byte-order mark. A byte that is not valid UTF-8 is read
 // as a Windows-1252 byte, so nothing the user typed is dropped.
 std::string Utf8ToUtf16LE(std::string_view text) {
-    static constexpr char16_t kHigh1252[32] = {
-        0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
-        0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
-        0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
     std::string out;
     out.reserve(text.size() * 2);
     auto putUnit = [&out](char16_t u) {
@@ -73,7 +71,7 @@ std::string Utf8ToUtf16LE(std::string_view text) {
                 valid = false;
         }
         if (!valid) {
-            putUnit(b < 0xA0 ? kHigh1252[b - 0x80] : char16_t(b));
+            putUnit(Windows1252ToUnicode(b));
             ++i;
             continue;
         }
@@ -232,7 +230,7 @@ TallyExchangeResult Perform(Exchange& ex, std::string_view envelopeUtf8, std::st
         curl_easy_setopt(h, CURLOPT_TCP_KEEPIDLE, 60L) == CURLE_OK &&
         curl_easy_setopt(h, CURLOPT_TCP_KEEPINTVL, 20L) == CURLE_OK &&
         // Larger pieces mean fewer trips through the decoding chain on big answers.
-        curl_easy_setopt(h, CURLOPT_BUFFERSIZE, 256L * 1024) == CURLE_OK &&
+        curl_easy_setopt(h, CURLOPT_BUFFERSIZE, 1024L * 1024) == CURLE_OK &&
         curl_easy_setopt(h, CURLOPT_HEADERFUNCTION, OnHeader) == CURLE_OK &&
         curl_easy_setopt(h, CURLOPT_HEADERDATA, &ex) == CURLE_OK &&
         curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, OnBody) == CURLE_OK &&
