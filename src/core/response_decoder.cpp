@@ -1,5 +1,7 @@
 #include "core/response_decoder.h"
 
+#include "core/windows1252.h"
+
 #include <algorithm>
 #include <array>
 #include <cstring>
@@ -8,31 +10,16 @@
 namespace korvane {
 namespace {
 
-// Code points U+00A0 and beyond that Windows-1252 holds: the whole Latin-1 upper half, and the
-// specials that Windows-1252 places in 0x80 to 0x9F. Indexed by code point; 0 = not held.
+// The Windows-1252 byte of each code point below kTableSize; 0 = not held. The highest
+// character the code page holds is U+2122.
 constexpr char32_t kTableSize = 0x2200;
-
-struct Special {
-    char32_t codePoint;
-    unsigned char byte;
-};
-constexpr Special kSpecials[] = {
-    {0x20AC, 0x80}, {0x201A, 0x82}, {0x0192, 0x83}, {0x201E, 0x84}, {0x2026, 0x85},
-    {0x2020, 0x86}, {0x2021, 0x87}, {0x02C6, 0x88}, {0x2030, 0x89}, {0x0160, 0x8A},
-    {0x2039, 0x8B}, {0x0152, 0x8C}, {0x017D, 0x8E}, {0x2018, 0x91}, {0x2019, 0x92},
-    {0x201C, 0x93}, {0x201D, 0x94}, {0x2022, 0x95}, {0x2013, 0x96}, {0x2014, 0x97},
-    {0x02DC, 0x98}, {0x2122, 0x99}, {0x0161, 0x9A}, {0x203A, 0x9B}, {0x0153, 0x9C},
-    {0x017E, 0x9E}, {0x0178, 0x9F},
-    // The five bytes Windows-1252 leaves undefined convert to and from these C1 controls on
-    // Windows, so they survive a round trip.
-    {0x0081, 0x81}, {0x008D, 0x8D}, {0x008F, 0x8F}, {0x0090, 0x90}, {0x009D, 0x9D},
-};
 
 const std::array<unsigned char, kTableSize>& Windows1252Table() {
     static const std::array<unsigned char, kTableSize> table = [] {
         std::array<unsigned char, kTableSize> t{};
-        for (char32_t cp = 0xA0; cp <= 0xFF; ++cp) t[cp] = static_cast<unsigned char>(cp);
-        for (const Special& s : kSpecials) t[s.codePoint] = s.byte;
+        for (unsigned b = 0x80; b <= 0xFF; ++b) {
+            t[Windows1252ToUnicode(static_cast<unsigned char>(b))] = static_cast<unsigned char>(b);
+        }
         return t;
     }();
     return table;
