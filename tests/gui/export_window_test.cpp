@@ -28,14 +28,6 @@ Q_DECLARE_METATYPE(korvane::BoxAnswer)
 
 namespace {
 
-QString Text(const std::string& s) { return QString::fromStdString(s); }
-
-QStringList Boxes(const Dialogs& dialogs) {
-    QStringList out;
-    for (const ShownBox& box : dialogs.Shown()) out << Text(box.text);
-    return out;
-}
-
 QStringList Lines(ExportWindow& window) {
     QStringList out;
     for (int i = 0; i < window.Form().ListBox1->count(); ++i)
@@ -86,6 +78,14 @@ const char* const UnreachableQuestion =
 
 // A port where nothing listens on this machine.
 const QString ClosedPort = "1";
+
+// The port of a stand-in Tally started with args, or a port where nothing listens when args is
+// empty; an empty text when the stand-in did not start.
+QString TallyPort(const QStringList& args, std::optional<StandIn>& tally) {
+    if (args.isEmpty()) return ClosedPort;
+    tally.emplace(args);
+    return tally->Started() ? tally->Port() : QString();
+}
 
 }  // namespace
 
@@ -214,12 +214,8 @@ void ExportWindowTest::exportFailuresEndTheProgram() {
     QFETCH(QString, message);
     QFETCH(bool, parseErr);
     std::optional<StandIn> tally;
-    QString port = ClosedPort;
-    if (!standInArgs.isEmpty()) {
-        tally.emplace(standInArgs);
-        QVERIFY(tally->Started());
-        port = tally->Port();
-    }
+    const QString port = TallyPort(standInArgs, tally);
+    QVERIFY(!port.isEmpty());
     WizardHarness h(IniFor(port));
     h.Start();
     ToExport(h, h.Dir() + "/sub/out.dat");
@@ -358,12 +354,8 @@ void ExportWindowTest::testConnection() {
     QFETCH(bool, halts);
     QFETCH(bool, backToWelcome);
     std::optional<StandIn> tally;
-    QString port = ClosedPort;
-    if (!standInArgs.isEmpty()) {
-        tally.emplace(standInArgs);
-        QVERIFY(tally->Started());
-        port = tally->Port();
-    }
+    const QString port = TallyPort(standInArgs, tally);
+    QVERIFY(!port.isEmpty());
     WizardHarness h(IniFor(port));
     h.Start();
     ToExport(h);

@@ -93,4 +93,12 @@ void Screenshot(QWidget& window, const QString& name) {
     window.grab().save(QStringLiteral(SCREENSHOT_DIR "/") + name + QStringLiteral(".png"));
 }
 
+QString Text(const std::string& s) { return QString::fromStdString(s); }
+
+QStringList Boxes(const Dialogs& dialogs) {
+    QStringList out;
+    for (const ShownBox& box : dialogs.Shown()) out << Text(box.text);
+    return out;
+}
+
 }  // namespace korvane::test

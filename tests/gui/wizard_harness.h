@@ -73,6 +73,10 @@ private:
     int port_ = 0;
 };
 
+QString Text(const std::string& s);
+// The texts of the boxes shown so far, in order.
+QStringList Boxes(const Dialogs& dialogs);
+
 // Writes a picture of the window to the screenshot folder.
 void Screenshot(QWidget& window, const QString& name);
 

@@ -27,15 +27,6 @@ Q_DECLARE_METATYPE(korvane::BoxAnswer)
 
 namespace {
 
-QString Text(const std::string& s) { return QString::fromStdString(s); }
-
-// The texts and kinds of the boxes shown so far.
-QStringList Boxes(const Dialogs& dialogs) {
-    QStringList out;
-    for (const ShownBox& box : dialogs.Shown()) out << Text(box.text);
-    return out;
-}
-
 void Click(QPushButton* button) { QTest::mouseClick(button, Qt::LeftButton); }
 void Key(int key, Qt::KeyboardModifiers mods = Qt::NoModifier) {
     QTest::keyClick(static_cast<QWidget*>(nullptr), Qt::Key(key), mods);
