@@ -78,22 +78,26 @@ namespace {
 // two threads rarely meet at the lock, small enough that memory stays a few megabytes.
 constexpr std::size_t PieceSize = 1024 * 1024;
 constexpr std::size_t PiecesInFlight = 4;
-// The enciphered text goes to disk in batches of at least this size.
+// The enciphered text goes to disk in batches of this size, whole blocks for direct writes.
 constexpr std::size_t SpoolBatch = 1024 * 1024;
-// Writeback to disk is started whenever this much more was written.
+static_assert(SpoolBatch % AtomicFileWriter::DirectAlignment == 0);
+// Writeback to disk is started whenever this much more was written, and the file synced
+// whenever this much more was written.
 constexpr std::uint64_t WritebackStep = 8 * 1024 * 1024;
+constexpr std::uint64_t SyncStep = 32 * 1024 * 1024;
 
 // One buffer of text on its way between threads. Its storage is allocated once, at full
 // capacity, and reused: the receiver cleans straight into it, the writer widens into it.
 struct Piece {
     std::string bytes;
-    std::size_t size = 0;  // bytes in use
+    std::size_t offset = 0;  // where the text starts in the storage
+    std::size_t size = 0;    // bytes in use
     // Widening at most doubles a piece of PieceSize bytes.
     static constexpr std::size_t Capacity = 2 * PieceSize;
 
     // A buffer of the pool, not an empty stand-in for one.
     bool Usable() const { return bytes.capacity() >= Capacity; }
-    std::string_view Text() const { return std::string_view(bytes.data(), size); }
+    std::string_view Text() const { return std::string_view(bytes.data() + offset, size); }
 };
 
 // Hands text from one thread to the next through a fixed set of buffers, allocated once: the
@@ -223,42 +227,116 @@ private:
     std::thread thread_;  // last: starts once everything it uses exists
 };
 
+// Syncs a file on a thread of its own whenever asked, while the file goes on growing: the
+// disk writes the data out along the way instead of all at the final sync, and the thread that
+// writes never waits for it.
+class BackgroundSync {
+public:
+    explicit BackgroundSync(const AtomicFileWriter& file) : file_(file), thread_([this] { Run(); }) {}
+    ~BackgroundSync() { Stop(); }
+    BackgroundSync(const BackgroundSync&) = delete;
+    BackgroundSync& operator=(const BackgroundSync&) = delete;
+
+    // Another sync once the running one (if any) is done.
+    void Request() {
+        std::lock_guard lock(mutex_);
+        requested_ = true;
+        changed_.notify_one();
+    }
+
+    // Waits for the sync under way, if any; the error number of the first failed sync, or 0.
+    int Stop() noexcept {
+        {
+            std::lock_guard lock(mutex_);
+            stopping_ = true;
+            changed_.notify_one();
+        }
+        if (thread_.joinable()) thread_.join();
+        return error_;
+    }
+
+private:
+    void Run() noexcept {
+        std::unique_lock lock(mutex_);
+        for (;;) {
+            changed_.wait(lock, [&] { return requested_ || stopping_; });
+            if (stopping_) return;
+            requested_ = false;
+            lock.unlock();
+            const int error = file_.SyncData();
+            lock.lock();
+            if (error != 0) {
+                error_ = error;
+                return;
+            }
+        }
+    }
+
+    const AtomicFileWriter& file_;
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    bool requested_ = false;
+    bool stopping_ = false;
+    int error_ = 0;
+    std::thread thread_;  // last: starts once everything it uses exists
+};
+
 // The enciphered answer on its way to disk: a temporary file beside the output file, renamed
 // over it only at the very end. When the output's folder cannot take it, the enciphered text
 // goes to a temporary file beside Parse.err instead, so that a parse-error report can still be
 // written in full; the output's error is raised when the export would write the file.
+//
+// The writing thread enciphers into batches that a thread of its own writes to disk, past the
+// page cache where the file system allows it: the stream costs no copy into the cache, and the
+// disk works all along instead of at the final sync.
 class EncipheredSpool {
 public:
     explicit EncipheredSpool(const std::string& outputFileName)
-        : pending_(std::make_unique_for_overwrite<std::uint8_t[]>(SpoolBatch)) {
+        : disk_([this](std::string_view enciphered) { return ToDisk(enciphered); }, [] {}) {
         try {
             writer_ = std::make_unique<AtomicFileWriter>(outputFileName);
-            return;
         } catch (const IoError& e) {
             outputError_ = e;
+            try {
+                writer_ = std::make_unique<AtomicFileWriter>(ParseErrorFileName);
+            } catch (const IoError&) {
+                writer_.reset();  // then neither file can be written; the errors come at the end
+            }
         }
-        try {
-            writer_ = std::make_unique<AtomicFileWriter>(ParseErrorFileName);
-        } catch (const IoError&) {
-            writer_.reset();  // then neither file can be written; the errors come at the end
+        if (writer_) {
+            writer_->UseDirectWrites();
+            syncer_.emplace(*writer_);
         }
     }
 
+    // On the writing thread: enciphers the text into batches for the disk thread.
     void Write(std::string_view plain) {
-        while (writer_ && !plain.empty()) {
-            const std::size_t n = std::min(plain.size(), SpoolBatch - pendingSize_);
-            cipher_.Process(reinterpret_cast<const std::uint8_t*>(plain.data()), n,
-                            pending_.get() + pendingSize_);
-            pendingSize_ += n;
+        while (!plain.empty()) {
+            if (!batch_.Usable()) {
+                batch_ = disk_.Handover().Acquire();
+                if (!batch_.Usable()) return;  // the disk thread gave up on a write error
+                batch_.bytes.resize(Piece::Capacity);  // zero-fills once per buffer
+                // Batches start on a block boundary, so that they can be written directly.
+                const auto address = reinterpret_cast<std::uintptr_t>(batch_.bytes.data());
+                batch_.offset = (AtomicFileWriter::DirectAlignment -
+                                 address % AtomicFileWriter::DirectAlignment) %
+                                AtomicFileWriter::DirectAlignment;
+                batch_.size = 0;
+            }
+            const std::size_t n = std::min(plain.size(), SpoolBatch - batch_.size);
+            cipher_.Process(
+                reinterpret_cast<const std::uint8_t*>(plain.data()), n,
+                reinterpret_cast<std::uint8_t*>(batch_.bytes.data() + batch_.offset + batch_.size));
+            batch_.size += n;
             plain.remove_prefix(n);
-            if (pendingSize_ == SpoolBatch) WritePending();
+            if (batch_.size == SpoolBatch) PassBatch();
         }
     }
 
     // Makes the output file: CR LF after the enciphered text, then the atomic replacement.
     void CommitExport() {
         if (outputError_) throw *outputError_;
-        WritePending();
+        FinishDisk();
         if (writeError_) throw *writeError_;
         writer_->Write("\r\n");
         writer_->Commit();
@@ -267,7 +345,7 @@ public:
 
     // Writes Parse.err: the text deciphered back from the temporary file, then CR LF.
     void WriteParseErr() {
-        WritePending();
+        FinishDisk();
         if (writeError_) throw *writeError_;
         if (!writer_) throw *outputError_;  // no folder could take the temporary file
         writer_->Flush();  // the temporary file holds the whole enciphered text then
@@ -303,35 +381,73 @@ public:
         writer_.reset();
     }
 
-    void Discard() noexcept { writer_.reset(); }
-
-private:
-    // Hands the enciphered bytes to the writer in large batches, and every few batches starts
-    // writing them to disk, so that the sync at the end has little left to wait for.
-    void WritePending() {
-        if (!writer_ || pendingSize_ == 0) return;
-        try {
-            writer_->Write(
-                std::string_view(reinterpret_cast<const char*>(pending_.get()), pendingSize_));
-            if (writer_->BytesWritten() - writebackFrom_ >= WritebackStep) {
-                writer_->Flush();
-                writer_->StartWriteback();
-                writebackFrom_ = writer_->BytesWritten();
-            }
-        } catch (const IoError& e) {
-            writeError_ = e;
-            writer_.reset();  // discards the temporary file
-        }
-        pendingSize_ = 0;
+    void Discard() noexcept {
+        disk_.Stop();
+        syncer_.reset();
+        writer_.reset();
     }
 
-    std::unique_ptr<AtomicFileWriter> writer_;
+private:
+    void PassBatch() {
+        disk_.Handover().Put(std::move(batch_));
+        batch_ = Piece{};
+    }
+
+    // The last, partial batch goes out and the disk thread ends; the writing thread has ended.
+    void FinishDisk() {
+        if (batch_.Usable() && batch_.size > 0) PassBatch();
+        disk_.Join();
+        StopSyncing();
+    }
+
+    // Waits for the background sync; a failed one is a write error (the final sync might not
+    // hear of it again).
+    void StopSyncing() noexcept {
+        if (!syncer_) return;
+        const int error = syncer_->Stop();
+        syncer_.reset();
+        if (error != 0 && !writeError_) {
+            writeError_ = IoErrorFromErrno(error);
+            writer_.reset();  // discards the temporary file
+        }
+    }
+
+    // On the disk thread. Writes a batch; every few batches starts writing what went through
+    // the page cache to disk, and now and then has the file synced in the background, so that
+    // the final sync has little left to do. False after a write error: the error is kept for
+    // the end, the temporary file is gone.
+    bool ToDisk(std::string_view enciphered) {
+        if (!writer_) return false;
+        try {
+            writer_->Write(enciphered);
+            const std::uint64_t written = writer_->BytesWritten();
+            if (written - writebackFrom_ >= WritebackStep) {
+                writer_->Flush();
+                writer_->StartWriteback();
+                writebackFrom_ = written;
+            }
+            if (written - syncedTo_ >= SyncStep) {
+                syncer_->Request();
+                syncedTo_ = written;
+            }
+            return true;
+        } catch (const IoError& e) {
+            writeError_ = e;
+            syncer_.reset();  // it syncs the file that goes now
+            writer_.reset();  // discards the temporary file
+            return false;
+        }
+    }
+
+    std::unique_ptr<AtomicFileWriter> writer_;  // used by the disk thread while it runs
     std::optional<IoError> outputError_;
-    std::optional<IoError> writeError_;
+    std::optional<IoError> writeError_;  // set by the disk thread
     StreamCipher cipher_{ExportKey, true};
-    std::unique_ptr<std::uint8_t[]> pending_;  // enciphered bytes not yet handed to the writer
-    std::size_t pendingSize_ = 0;
+    Piece batch_;                      // being filled by the writing thread
     std::uint64_t writebackFrom_ = 0;  // written bytes when writeback was last started
+    std::uint64_t syncedTo_ = 0;       // written bytes when a sync was last asked for
+    std::optional<BackgroundSync> syncer_;  // of writer_, while the disk thread writes
+    PieceWorker disk_;                 // last: stopped before everything it uses goes
 };
 
 // Widens a piece of cleaned text for the parser and hands it over; nothing when the parser has
@@ -447,14 +563,16 @@ ExportOutcome RunExport(const ExportSettings& settings, ExportObserver& observer
     EncipheredSpool spool(settings.outputFileName);
     XmlAnswerCheck check;
     // Three stages, each on its own thread: this one receives, decodes and cleans; the writer
-    // enciphers into the spool and widens for the parser; the parser checks. Declared after
-    // what they use, so they are stopped before it goes.
+    // widens for the parser and enciphers into the spool (whose own threads write and sync
+    // the temporary file); the parser checks. Declared after what they use, so they are
+    // stopped before it goes.
     PieceWorker parser([&check](std::string_view text) { return check.FeedWidened(text); },
                        [&check] { check.Finish(); });
     PieceWorker writer(
         [&spool, &parser](std::string_view text) {
-            spool.Write(text);
+            // The parser first: it sets the pace, while the disk may keep the spool waiting.
             PassToParser(parser.Handover(), text);
+            spool.Write(text);
             return true;
         },
         [] {});

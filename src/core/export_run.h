@@ -67,8 +67,9 @@ std::string LocalTimeText();
 // first two lines) and IoError when the output or Parse.err cannot be written.
 //
 // The answer streams through: the caller's thread receives, decodes and cleans it while one
-// worker thread parses it and another enciphers it into a temporary file beside the output;
-// memory stays flat whatever the answer's size. Every observer call happens on the caller's
+// worker thread parses it and another enciphers it for a temporary file beside the output,
+// which two more threads write and sync as it grows; memory stays flat whatever the answer's
+// size. Every observer call happens on the caller's
 // thread. A request that cannot be built at all ends as a fatal stop with the outcome
 // TallyUnreachable (nothing could be asked of Tally); one that does not parse gives the
 // parse-error report and ParseError.

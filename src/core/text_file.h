@@ -48,6 +48,18 @@ public:
     // Asks the system to start writing to disk what the file holds so far, without waiting
     // for it, so that the sync of Commit has little left to do. Best effort; never throws.
     void StartWriteback() noexcept;
+    // Syncs the data that reached the file so far (not what is still gathered) and returns 0,
+    // or the error number of a failed sync. Unlike everything else here it may run on another
+    // thread while this one writes: syncing along the way leaves Commit little to wait for.
+    int SyncData() const noexcept;
+    // From now on, writes of whole blocks (data, size and position all multiples of
+    // DirectAlignment, nothing gathered) go straight to the disk past the page cache: for a
+    // large stream that nobody reads back soon this saves a copy of every byte and leaves
+    // Commit little to sync, at the price of a write that waits for the disk. Only on local
+    // disk file systems (ext4, XFS, Btrfs); anything else written, or a file system that
+    // refuses it, turns back to ordinary writes for good. Returns whether direct writes are on.
+    bool UseDirectWrites() noexcept;
+    static constexpr std::size_t DirectAlignment = 4096;
     void Commit();                       // flush, fsync, rename, fsync folder; throws IoError
     void Discard() noexcept;
     std::uint64_t BytesWritten() const { return written_; }
@@ -57,12 +69,15 @@ private:
     [[noreturn]] void Fail(int err);  // discards, then throws the IoError of err
     void WriteAll(std::string_view bytes);
     void FlushBuffer();
+    bool Writable(std::string_view bytes) const;  // as a direct write
+    void EndDirectWrites() noexcept;
 
     std::string target_;
     std::string tempPath_;
     int fd_ = -1;
     std::uint64_t written_ = 0;
     std::uint64_t writebackStarted_ = 0;  // bytes from the start already handed to writeback
+    bool direct_ = false;
     bool committed_ = false;
     std::string buffer_;
     unsigned finalMode_ = 0644;
