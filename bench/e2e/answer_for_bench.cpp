@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <string>
 
+#include "text_encoding.h"
+
 int main(int argc, char** argv) {
     const bool utf8 = argc > 1 && std::string(argv[1]) == "utf-8";
     std::string in(1 << 20, '\0');
@@ -29,21 +31,7 @@ int main(int argc, char** argv) {
             cp = 0x10000 + ((static_cast<char32_t>(highSurrogate) - 0xD800) << 10) + (c - 0xDC00);
         }
         highSurrogate = 0;
-        if (cp < 0x80) {
-            out.push_back(static_cast<char>(cp));
-        } else if (cp < 0x800) {
-            out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
-            out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-        } else if (cp < 0x10000) {
-            out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
-            out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-        } else {
-            out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
-            out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-        }
+        korvane::standin::AppendUtf8(cp, out);
     };
     unsigned char odd = 0;
     bool haveOdd = false;

@@ -13,6 +13,8 @@ int SequenceLength(unsigned char lead) {
     return 4;
 }
 
+}  // namespace
+
 void AppendUtf8(char32_t cp, std::string& out) {
     if (cp < 0x80) {
         out.push_back(static_cast<char>(cp));
@@ -30,8 +32,6 @@ void AppendUtf8(char32_t cp, std::string& out) {
         out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
     }
 }
-
-}  // namespace
 
 std::string_view ContentTypeFor(AnswerCharset charset) {
     return charset == AnswerCharset::Utf16Le ? "text/xml; charset=utf-16" : "text/xml; charset=utf-8";

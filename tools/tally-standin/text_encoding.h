@@ -16,6 +16,9 @@ std::string_view ContentTypeFor(AnswerCharset charset);
 void AppendEncoded(std::string_view utf8, AnswerCharset charset, std::string& out);
 std::string Encode(std::string_view utf8, AnswerCharset charset);
 
+// Appends the UTF-8 form of one code point.
+void AppendUtf8(char32_t cp, std::string& out);
+
 bool IsValidUtf8(std::string_view bytes);
 
 // UTF-16LE bytes, with or without a byte-order mark, to UTF-8. Nothing when the length is odd,
