@@ -27,6 +27,18 @@ constexpr const char* NoCompanyIsOpen = "No Company is open in Tally";
 // key press must not start anything in the middle of an export.
 void PaintNow() { QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents); }
 
+// Set while a handler waits for Tally, so that a close request meanwhile is not taken.
+class BusyFlag {
+public:
+    explicit BusyFlag(bool& flag) : flag_(flag) { flag_ = true; }
+    ~BusyFlag() { flag_ = false; }
+    BusyFlag(const BusyFlag&) = delete;
+    BusyFlag& operator=(const BusyFlag&) = delete;
+
+private:
+    bool& flag_;
+};
+
 // The export run as the window shows it.
 class WindowObserver : public ExportObserver {
 public:
@@ -127,11 +139,7 @@ void ExportWindow::btnStartClick() {
     ExportSettings settings{period.FromDate(), period.ToDate(), period.FileName(),
                             state.serverAddressText, state.serverPortText};
     WindowObserver observer(*this, wizard_.GetDialogs());
-    struct RunningFlag {
-        bool& flag;
-        explicit RunningFlag(bool& f) : flag(f) { flag = true; }
-        ~RunningFlag() { flag = false; }
-    } running(exporting_);
+    const BusyFlag busy(talkingToTally_);
     const ExportOutcome outcome = RunExport(settings, observer);
     observer.ShowTransfer();
     switch (outcome) {
@@ -150,8 +158,13 @@ void ExportWindow::btnStartClick() {
 void ExportWindow::btnTestConnectionClick() {
     DialogQuestions questions(wizard_.GetDialogs());
     const SharedState& state = wizard_.State();
-    const std::int32_t rc =
-        ProbeTally(state.serverPortText, state.serverAddressText, questions, wizard_.Control());
+    // The window keeps painting while Tally is slow to answer, but takes no input meanwhile.
+    std::int32_t rc = TALLY_UNREACHABLE;
+    {
+        const BusyFlag busy(talkingToTally_);
+        rc = ProbeTally(state.serverPortText, state.serverAddressText, questions,
+                        wizard_.Control(), [](std::uint64_t) { PaintNow(); });
+    }
     if (rc == TALLY_OK) {
         wizard_.GetDialogs().Information(TallyIsRunning);
     } else if (rc == TALLY_NO_COMPANY) {
@@ -163,11 +176,11 @@ void ExportWindow::btnTestConnectionClick() {
 }
 
 void ExportWindow::closeEvent(QCloseEvent* event) {
-    // As in the period window: the close box asks the Exit confirmation. While an export runs
-    // (the window keeps painting meanwhile) a close request is not taken: the question would
-    // run inside the transfer.
+    // As in the period window: the close box asks the Exit confirmation. While an export or a
+    // connection test runs (the window keeps painting meanwhile) a close request is not taken:
+    // the question would run inside the transfer.
     event->ignore();
-    if (!exporting_) ConfirmExit(wizard_);
+    if (!talkingToTally_) ConfirmExit(wizard_);
 }
 
 }  // namespace korvane

@@ -36,7 +36,7 @@ private:
 
     Wizard& wizard_;
     std::unique_ptr<Ui::ExportWindow> ui_;
-    bool exporting_ = false;
+    bool talkingToTally_ = false;  // an export or a connection test waits for Tally
 };
 
 }  // namespace korvane

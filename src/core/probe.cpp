@@ -27,13 +27,14 @@ const char* const ProbeUnreachableQuestion =
     "Want to retry ?";
 
 std::int32_t ProbeTally(std::string_view serverPortText, std::string_view serverAddressText,
-                        ProbeQuestions& questions, ApplicationControl& control) {
+                        ProbeQuestions& questions, ApplicationControl& control,
+                        const TallyProgress& whileWaiting) {
     // Both are zero-terminated texts: each ends at its first NUL.
     serverPortText = serverPortText.substr(0, serverPortText.find('\0'));
     serverAddressText = serverAddressText.substr(0, serverAddressText.find('\0'));
 
     const std::int32_t port = PortTextToInt(serverPortText);  // throws before anything is sent
-    const std::int32_t rc = PostToTally(ProbeEnvelope, serverAddressText, port);
+    const std::int32_t rc = PostToTally(ProbeEnvelope, serverAddressText, port, whileWaiting);
     if (rc == TALLY_OK) return rc;
 
     const char* question =

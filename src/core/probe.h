@@ -4,6 +4,7 @@
 #include <string_view>
 
 #include "core/app_control.h"
+#include "core/tally_client.h"
 
 namespace korvane {
 
@@ -22,8 +23,10 @@ public:
 
 // Posts the probe envelope and returns TALLY_OK, or the failure code once the user answered
 // Yes to "Want to retry ?"; any other answer halts through control. Throws ConversionError
-// before anything is sent when the port text is not a whole number.
+// before anything is sent when the port text is not a whole number. `whileWaiting` is called
+// now and then during the exchange (a window can paint meanwhile).
 std::int32_t ProbeTally(std::string_view serverPortText, std::string_view serverAddressText,
-                        ProbeQuestions& questions, ApplicationControl& control);
+                        ProbeQuestions& questions, ApplicationControl& control,
+                        const TallyProgress& whileWaiting = {});
 
 }  // namespace korvane

@@ -288,19 +288,24 @@ TallyExchangeResult PostToTallyStreaming(std::string_view envelopeUtf8, std::str
 namespace {
 class CollectingConsumer : public TallyAnswerConsumer {
 public:
-    explicit CollectingConsumer(std::string& into) : into_(into) {}
+    CollectingConsumer(std::string& into, const TallyProgress& progress)
+        : into_(into), progress_(progress) {}
     void OnText(std::string_view text) override { into_.append(text); }
+    void OnProgress(std::uint64_t bytesReceived) override {
+        if (progress_) progress_(bytesReceived);
+    }
 
 private:
     std::string& into_;
+    const TallyProgress& progress_;
 };
 }  // namespace
 
 std::int32_t PostToTally(std::string_view envelopeUtf8, std::string_view address,
-                         std::int32_t port) {
+                         std::int32_t port, const TallyProgress& progress) {
     TallyResponse.clear();
     std::string answer;
-    CollectingConsumer consumer(answer);
+    CollectingConsumer consumer(answer, progress);
     try {
         TallyExchangeResult r = PostToTallyStreaming(envelopeUtf8, address, port, consumer);
         if (r.code == TALLY_UNREACHABLE) return TALLY_UNREACHABLE;

@@ -37,9 +37,13 @@ struct TallyExchangeResult {
 TallyExchangeResult PostToTallyStreaming(std::string_view envelopeUtf8, std::string_view address,
                                          std::int32_t port, TallyAnswerConsumer& consumer);
 
+// Called now and then with the raw bytes received so far, also while Tally keeps the answer
+// back, so that a window can keep painting. Must not throw.
+using TallyProgress = std::function<void(std::uint64_t bytesReceived)>;
+
 // Collects the whole answer into TallyResponse (emptied first, and left empty on failure).
 std::int32_t PostToTally(std::string_view envelopeUtf8, std::string_view address,
-                         std::int32_t port);
+                         std::int32_t port, const TallyProgress& progress = {});
 
 // "http://" + address + ":" + port in decimal; the address ends at its first NUL, as the
 // zero-terminated text it comes from.

@@ -106,6 +106,7 @@ private slots:
     void testConnection();
     void startStaysDisabledForGood();
     void windowPaintsAndIgnoresCloseWhileWaiting();
+    void testConnectionPaintsAndIgnoresCloseWhileWaiting();
 };
 
 void ExportWindowTest::initTestCase() {
@@ -421,6 +422,27 @@ void ExportWindowTest::windowPaintsAndIgnoresCloseWhileWaiting() {
     QVERIFY(h.dialogs.Shown().empty());
     QVERIFY(window.isVisible());
     QVERIFY(Lines(window).last().startsWith("Process completed at "));
+    QVERIFY(h.control.terminations.empty());
+}
+
+void ExportWindowTest::testConnectionPaintsAndIgnoresCloseWhileWaiting() {
+    StandIn tally({"--fault", "slow", "--delay", "2"});
+    QVERIFY(tally.Started());
+    WizardHarness h(IniFor(tally.Port()));
+    h.Start();
+    ToExport(h);
+    ExportWindow& window = h.wizard->Export();
+    // Timers and paints run while Tally keeps the answer back; a close request meanwhile is
+    // not taken.
+    bool ranMeanwhile = false;
+    QTimer::singleShot(500, &window, [&] {
+        ranMeanwhile = true;
+        window.close();
+    });
+    Click(window.Form().btnTestConnection);
+    QVERIFY(ranMeanwhile);
+    QCOMPARE(Boxes(h.dialogs), QStringList{"Tally is Running"});
+    QVERIFY(window.isVisible());
     QVERIFY(h.control.terminations.empty());
 }
 
