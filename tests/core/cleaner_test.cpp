@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "feed_in_pieces.h"
+
 #include <algorithm>
 #include <random>
 #include <string>
@@ -30,19 +32,6 @@ std::string reference_clean(std::string_view text) {
         }
     }
     return result;
-}
-
-std::string clean_in_chunks(StreamingCleaner& cleaner, std::string_view text,
-                            const std::vector<std::size_t>& cuts) {
-    std::string out;
-    std::size_t from = 0;
-    for (std::size_t cut : cuts) {
-        cleaner.Feed(text.substr(from, cut - from), out);
-        from = cut;
-    }
-    cleaner.Feed(text.substr(from), out);
-    cleaner.Finish(out);
-    return out;
 }
 
 std::string all_high_bytes() {
@@ -97,7 +86,7 @@ TEST(StripInvalidXml, CleansTheListedCases) {
         StreamingCleaner cleaner;
         std::vector<std::size_t> cuts;
         for (std::size_t i = 1; i < c.input.size(); ++i) cuts.push_back(i);
-        EXPECT_EQ(clean_in_chunks(cleaner, c.input, cuts), c.expected);
+        EXPECT_EQ(test_support::FeedInPieces(cleaner, c.input, cuts), c.expected);
     }
 }
 
@@ -134,7 +123,7 @@ TEST(StripInvalidXml, MatchesObviousFormAndStreamingFormOnRandomTexts) {
         const std::size_t cut_count = pick(8);
         for (std::size_t k = 0; k < cut_count; ++k) cuts.push_back(pick(text.size() + 1));
         std::sort(cuts.begin(), cuts.end());
-        ASSERT_EQ(clean_in_chunks(cleaner, text, cuts), expected) << "round " << round;
+        ASSERT_EQ(test_support::FeedInPieces(cleaner, text, cuts), expected) << "round " << round;
     }
 }
 

@@ -1,6 +1,8 @@
 #include "core/response_decoder.h"
 
 #include <gtest/gtest.h>
+
+#include "feed_in_pieces.h"
 #include <iconv.h>
 
 #include <random>
@@ -24,14 +26,7 @@ std::string DecodeWhole(std::string_view contentType, std::string_view bytes,
 std::string DecodeInPieces(std::string_view contentType, std::string_view bytes,
                            const std::vector<std::size_t>& cuts, std::uint64_t* replaced) {
     ResponseDecoder decoder(contentType);
-    std::string out;
-    std::size_t from = 0;
-    for (std::size_t cut : cuts) {
-        decoder.Feed(bytes.substr(from, cut - from), out);
-        from = cut;
-    }
-    decoder.Feed(bytes.substr(from), out);
-    decoder.Finish(out);
+    std::string out = test_support::FeedInPieces(decoder, bytes, cuts);
     *replaced = decoder.ReplacedCount();
     return out;
 }
